@@ -12,7 +12,7 @@ missing=()
 [ -x "$BIN/varosim" ] || missing+=("the device simulator (varosim)")
 [ -f "$BIN/ModelsPnP/HD-OVL.xml" ] || missing+=("the sample device models")
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "Not built yet: ${missing[*]}."
+  (IFS=,; echo "Not built yet:${missing[*]/#/ }.")
   echo "VaroConfig starts without a device; the connection and model pages come later."
 fi
 
