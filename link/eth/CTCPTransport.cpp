@@ -1,0 +1,136 @@
+#include "CTCPTransport.h"
+
+#include "app/DebugLog.h"
+#include "app/IpAddress.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+bool WaitFor(int fd, short events, int ms) {
+    pollfd p{fd, events, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, ms);
+    } while (r < 0 && errno == EINTR);
+    return r > 0 && (p.revents & (events | POLLERR | POLLHUP));
+}
+
+sockaddr_in Address(uint32_t ip, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = ip;  // first octet in the low byte is network order in memory
+    return a;
+}
+}  // namespace
+
+CTCPTransport::~CTCPTransport() {
+    if (m_socket >= 0) ::close(m_socket);
+}
+
+void CTCPTransport::Setup(uint32_t remoteIp, uint16_t remotePort, uint32_t localIp) {
+    m_remoteIp = remoteIp;
+    m_remotePort = remotePort;
+    m_localIp = localIp;
+}
+
+int CTCPTransport::Connect() {
+    std::string ip = IpToString(m_remoteIp);
+    DebugLog("CTCPTransport::Connect(%s:%d)...", ip.c_str(), int(m_remotePort));
+    int result = 0;
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (s < 0) {
+        result = 1;
+    } else {
+        sockaddr_in local = Address(m_localIp, 0);
+        if (::bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            result = 2;
+        } else {
+            sockaddr_in remote = Address(m_remoteIp, m_remotePort);
+            int r = ::connect(s, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+            if (r != 0) {
+                result = 3;
+                if (errno == EINPROGRESS && WaitFor(s, POLLOUT, waitMs)) {
+                    int err = 0;
+                    socklen_t len = sizeof err;
+                    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) result = 0;
+                }
+            }
+        }
+        if (result != 0) {
+            ::close(s);
+        } else {
+            int one = 1;
+            ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // one small frame per exchange
+            m_socket = s;
+        }
+    }
+    DebugLog("CTCPTransport::Connect() = %d", result);
+    return result;
+}
+
+void CTCPTransport::Disconnect() {
+    if (m_socket < 0) return;
+    DebugLog("CTCPTransport::Disconnect(%s:%d)", IpToString(m_remoteIp).c_str(), int(m_remotePort));
+    ::close(m_socket);
+    m_socket = -1;
+}
+
+bool CTCPTransport::WriteData(const uint8_t* data, size_t count) {
+    if (m_socket < 0 && Connect() != 0) return false;
+    size_t done = 0;
+    bool ok = true;
+    while (done < count) {
+        ssize_t n = ::send(m_socket, data + done, count - done, MSG_NOSIGNAL);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (WaitFor(m_socket, POLLOUT, waitMs)) continue;
+        } else {
+            DebugLog("CTCPTransport::WriteData(): error: %d", errno);
+        }
+        ok = false;
+        break;
+    }
+    if (!ok) {
+        DebugLog("CTCPTransport::WriteData(): NO RESPONSE!");
+        Disconnect();
+    }
+    return ok;
+}
+
+bool CTCPTransport::ReadData(size_t count, uint8_t* buffer) {
+    if (m_socket < 0) return false;
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::recv(m_socket, buffer + done, count - done, 0);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        if (n == 0) {
+            DebugLog("CTCPTransport::ReadData(): CLOSED!");
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (WaitFor(m_socket, POLLIN, waitMs)) continue;
+            DebugLog("CTCPTransport::ReadData(): NO RESPONSE!");
+        } else {
+            DebugLog("CTCPTransport::ReadData(): error: %d", errno);
+        }
+        Disconnect();
+        return false;
+    }
+    return true;
+}

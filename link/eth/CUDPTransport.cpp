@@ -1,0 +1,97 @@
+#include "CUDPTransport.h"
+
+#include "app/DebugLog.h"
+#include "app/IpAddress.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+sockaddr_in Address(uint32_t ip, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = ip;
+    return a;
+}
+}  // namespace
+
+CUDPTransport::~CUDPTransport() {
+    if (m_socket >= 0) ::close(m_socket);
+}
+
+void CUDPTransport::Setup(uint32_t remoteIp, uint16_t remotePort, uint32_t localIp) {
+    m_remoteIp = remoteIp;
+    m_remotePort = remotePort;
+    m_localIp = localIp;
+}
+
+bool CUDPTransport::Connect() {
+    DebugLog("CUDPTransport::Connect(%s:%d)...", IpToString(m_remoteIp).c_str(), int(m_remotePort));
+    int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (s < 0) return false;
+    int one = 1;
+    sockaddr_in local = Address(m_localIp, 0);
+    sockaddr_in remote = Address(m_remoteIp, m_remotePort);
+    if (::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0 ||
+        ::bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        // Connected: only that peer's datagrams are received.
+        ::connect(s, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+        ::close(s);
+        return false;
+    }
+    m_socket = s;
+    return true;
+}
+
+void CUDPTransport::Disconnect() {
+    if (m_socket >= 0) ::close(m_socket);
+    m_socket = -1;
+    m_count = 0;
+}
+
+bool CUDPTransport::WriteData(const uint8_t* data, size_t count) {
+    m_count = 0;
+    if (m_socket < 0 && !Connect()) return false;
+    // Late replies to earlier requests still queued in the socket are stale now.
+    uint8_t scratch[256];
+    while (::recv(m_socket, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {
+    }
+    ssize_t n;
+    do {
+        n = ::send(m_socket, data, count, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        DebugLog("CUDPTransport::WriteData(): ERROR %d", errno);
+        Disconnect();
+        return false;
+    }
+    return true;
+}
+
+bool CUDPTransport::ReadData(size_t count, uint8_t* buffer) {
+    if (m_socket < 0 || count > sizeof m_buffer) return false;
+    if (m_count < count) {
+        pollfd p{m_socket, POLLIN, 0};
+        int r;
+        do {
+            r = ::poll(&p, 1, waitMs);
+        } while (r < 0 && errno == EINTR);
+        if (r > 0) {
+            // A new datagram replaces whatever was left of the previous one.
+            ssize_t n = ::recv(m_socket, m_buffer, sizeof m_buffer, 0);
+            m_count = n > 0 ? size_t(n) : 0;
+        }
+        if (m_count < count) return false;
+    }
+    std::memcpy(buffer, m_buffer, count);
+    std::memmove(m_buffer, m_buffer + count, m_count - count);
+    m_count -= count;
+    return true;
+}
