@@ -11,7 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace {
 bool WaitFor(int fd, short events, int ms) {
@@ -82,6 +84,7 @@ void CTCPTransport::Disconnect() {
     DebugLog("CTCPTransport::Disconnect(%s:%d)", IpToString(m_remoteIp).c_str(), int(m_remotePort));
     ::close(m_socket);
     m_socket = -1;
+    m_rxHead = m_rxCount = 0;
 }
 
 bool CTCPTransport::WriteData(const uint8_t* data, size_t count) {
@@ -114,9 +117,18 @@ bool CTCPTransport::ReadData(size_t count, uint8_t* buffer) {
     if (m_socket < 0) return false;
     size_t done = 0;
     while (done < count) {
-        ssize_t n = ::recv(m_socket, buffer + done, count - done, 0);
+        if (m_rxCount > 0) {
+            size_t take = std::min(m_rxCount, count - done);
+            std::memcpy(buffer + done, m_rx + m_rxHead, take);
+            m_rxHead += take;
+            m_rxCount -= take;
+            done += take;
+            continue;
+        }
+        ssize_t n = ::recv(m_socket, m_rx, sizeof m_rx, 0);
         if (n > 0) {
-            done += size_t(n);
+            m_rxHead = 0;
+            m_rxCount = size_t(n);
             continue;
         }
         if (n == 0) {

@@ -29,4 +29,7 @@ private:
     uint16_t m_remotePort = 9000;
     uint32_t m_localIp = 0;
     int m_socket = -1;
+    // What arrived beyond the bytes asked for: the point-B header is read byte by byte.
+    uint8_t m_rx[512];
+    size_t m_rxHead = 0, m_rxCount = 0;
 };
