@@ -1,0 +1,389 @@
+#include "pictures/PictureConvert.h"
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+// All colour maths is single precision with the constants exactly as below, floor(x + 0.5)
+// and clamps. The vector paths do the same operations in the same order, so both give the
+// same bytes (the tests compare them against a plain per-pixel version).
+
+namespace {
+struct Coeffs {
+    float yr, yg, yb;     // luma
+    float cbb, cbg, cbr;  // Cb = cbb B - cbg G - cbr R
+    float crr, crg, crb;  // Cr = crr R - crg G - crb B
+    float rcr, gcr, gcb, bcb;  // back to RGB
+};
+constexpr Coeffs k601{0.257f, 0.504f, 0.098f, 0.439f, 0.291f, 0.148f, 0.439f, 0.368f, 0.071f,
+                      1.596f, 0.813f, 0.391f, 2.018f};
+constexpr Coeffs k709{0.183f, 0.614f, 0.062f, 0.439f, 0.338f, 0.101f, 0.439f, 0.399f, 0.040f,
+                      1.793f, 0.534f, 0.213f, 2.115f};
+
+std::atomic<ICompressedPictureCodec*> g_codec{nullptr};
+
+// floor() for the small values met here, without a library call.
+inline int FloorInt(float v) {
+    int i = int(v);
+    return i - (float(i) > v);
+}
+
+// Per pixel pair, before bit reduction: Y and A as integers, chroma as float (the saturation
+// factor can make it fractional).
+struct PairRow {
+    std::vector<int32_t> y0, y1, a0, a1;
+    std::vector<float> cb, cr;
+    explicit PairRow(size_t n) : y0(n), y1(n), a0(n), a1(n), cb(n), cr(n) {}
+};
+
+inline void PairScalar(uint32_t p0, uint32_t p1, const Coeffs& k, float s, PairRow& o, size_t i) {
+    float r0 = float((p0 >> 16) & 255), g0 = float((p0 >> 8) & 255), b0 = float(p0 & 255);
+    float r1 = float((p1 >> 16) & 255), g1 = float((p1 >> 8) & 255), b1 = float(p1 & 255);
+    o.y0[i] = std::clamp(FloorInt(k.yr * r0 + k.yg * g0 + k.yb * b0 + 0.5f) + 16, 16, 235);
+    o.y1[i] = std::clamp(FloorInt(k.yr * r1 + k.yg * g1 + k.yb * b1 + 0.5f) + 16, 16, 235);
+    float cb0 = k.cbb * b0 - k.cbg * g0 - k.cbr * r0, cb1 = k.cbb * b1 - k.cbg * g1 - k.cbr * r1;
+    float cr0 = k.crr * r0 - k.crg * g0 - k.crb * b0, cr1 = k.crr * r1 - k.crg * g1 - k.crb * b1;
+    float cb = float(FloorInt((cb0 + cb1) * 0.5f + 0.5f)) * s + 128.0f;
+    float cr = float(FloorInt((cr0 + cr1) * 0.5f + 0.5f)) * s + 128.0f;
+    o.cb[i] = std::min(std::max(cb, 16.0f), 240.0f);
+    o.cr[i] = std::min(std::max(cr, 16.0f), 240.0f);
+    o.a0[i] = int32_t(255 - (p0 >> 24));
+    o.a1[i] = int32_t(255 - (p1 >> 24));
+}
+
+#ifdef __SSE2__
+inline __m128i FloorEpi32(__m128 x) {
+    __m128i i = _mm_cvttps_epi32(x);
+    __m128 gt = _mm_cmpgt_ps(_mm_cvtepi32_ps(i), x);
+    return _mm_add_epi32(i, _mm_castps_si128(gt));  // gt lanes are -1
+}
+#endif
+
+// One row of pixels to pairs.
+void RowToPairs(const uint32_t* px, size_t pairs, const Coeffs& k, float s, PairRow& o) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128 yr = _mm_set1_ps(k.yr), yg = _mm_set1_ps(k.yg), yb = _mm_set1_ps(k.yb);
+    const __m128 cbb = _mm_set1_ps(k.cbb), cbg = _mm_set1_ps(k.cbg), cbr = _mm_set1_ps(k.cbr);
+    const __m128 crr = _mm_set1_ps(k.crr), crg = _mm_set1_ps(k.crg), crb = _mm_set1_ps(k.crb);
+    const __m128 half = _mm_set1_ps(0.5f), vs = _mm_set1_ps(s), c128 = _mm_set1_ps(128.0f);
+    const __m128 c16 = _mm_set1_ps(16.0f), c240 = _mm_set1_ps(240.0f);
+    const __m128i m255 = _mm_set1_epi32(255), i16 = _mm_set1_epi32(16), i235 = _mm_set1_epi32(235);
+    for (; i + 4 <= pairs; i += 4) {
+        __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(px + 2 * i)));
+        __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(px + 2 * i + 4)));
+        __m128i p0 = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        __m128i p1 = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        __m128 r0 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p0, 16), m255));
+        __m128 g0 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p0, 8), m255));
+        __m128 b0 = _mm_cvtepi32_ps(_mm_and_si128(p0, m255));
+        __m128 r1 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p1, 16), m255));
+        __m128 g1 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p1, 8), m255));
+        __m128 b1 = _mm_cvtepi32_ps(_mm_and_si128(p1, m255));
+        // Luma is never negative, so truncation is floor; values fit 16 bits, so the 16-bit
+        // min/max clamp the 32-bit lanes correctly.
+        __m128 yf0 = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(yr, r0), _mm_mul_ps(yg, g0)), _mm_mul_ps(yb, b0)), half);
+        __m128 yf1 = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(yr, r1), _mm_mul_ps(yg, g1)), _mm_mul_ps(yb, b1)), half);
+        __m128i y0 = _mm_add_epi32(_mm_cvttps_epi32(yf0), i16);
+        __m128i y1 = _mm_add_epi32(_mm_cvttps_epi32(yf1), i16);
+        y0 = _mm_max_epi16(_mm_min_epi16(y0, i235), i16);
+        y1 = _mm_max_epi16(_mm_min_epi16(y1, i235), i16);
+        __m128 cb0 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(cbb, b0), _mm_mul_ps(cbg, g0)), _mm_mul_ps(cbr, r0));
+        __m128 cb1 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(cbb, b1), _mm_mul_ps(cbg, g1)), _mm_mul_ps(cbr, r1));
+        __m128 cr0 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(crr, r0), _mm_mul_ps(crg, g0)), _mm_mul_ps(crb, b0));
+        __m128 cr1 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(crr, r1), _mm_mul_ps(crg, g1)), _mm_mul_ps(crb, b1));
+        __m128 cb = _mm_cvtepi32_ps(FloorEpi32(_mm_add_ps(_mm_mul_ps(_mm_add_ps(cb0, cb1), half), half)));
+        __m128 cr = _mm_cvtepi32_ps(FloorEpi32(_mm_add_ps(_mm_mul_ps(_mm_add_ps(cr0, cr1), half), half)));
+        cb = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(cb, vs), c128), c16), c240);
+        cr = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(cr, vs), c128), c16), c240);
+        __m128i a0 = _mm_sub_epi32(m255, _mm_srli_epi32(p0, 24));
+        __m128i a1 = _mm_sub_epi32(m255, _mm_srli_epi32(p1, 24));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.y0[i]), y0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.y1[i]), y1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.a0[i]), a0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.a1[i]), a1);
+        _mm_storeu_ps(&o.cb[i], cb);
+        _mm_storeu_ps(&o.cr[i], cr);
+    }
+#endif
+    for (; i < pairs; ++i) PairScalar(px[2 * i], px[2 * i + 1], k, s, o, i);
+}
+
+// Reduction of an 8-bit value to n < 8 bits: floor(v / 2^(8-n) + 0.5), at most 2^n - 1.
+template <int N>
+inline uint32_t Reduce(float v) {
+    constexpr float kScale = 1.0f / float(1 << (8 - N));
+    int r = FloorInt(v * kScale + 0.5f);
+    return uint32_t(std::min(r, (1 << N) - 1));
+}
+
+inline void Put16(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void Put32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+inline uint32_t Rot0(uint32_t w) { return (w >> 2) | ((w & 3) << 14); }
+
+void PackRow(int format, const PairRow& r, size_t pairs, uint8_t* out) {
+    switch (format) {
+    case 0:
+        for (size_t i = 0; i < pairs; ++i, out += 4) {
+            Put16(out, Rot0(Reduce<6>(float(r.y0[i])) << 10 | Reduce<4>(float(r.a0[i])) << 6 | Reduce<6>(r.cb[i])));
+            Put16(out + 2, Rot0(Reduce<6>(float(r.y1[i])) << 10 | Reduce<4>(float(r.a1[i])) << 6 | Reduce<6>(r.cr[i])));
+        }
+        break;
+    case 1:
+        for (size_t i = 0; i < pairs; ++i, out += 4) {
+            Put16(out, Reduce<7>(float(r.y0[i])) << 9 | Reduce<3>(float(r.a0[i])) << 6 | Reduce<6>(r.cb[i]));
+            Put16(out + 2, Reduce<7>(float(r.y1[i])) << 9 | Reduce<3>(float(r.a1[i])) << 6 | Reduce<6>(r.cr[i]));
+        }
+        break;
+    case 3:
+        for (size_t i = 0; i < pairs; ++i, out += 8) {
+            Put32(out, uint32_t(r.y0[i]) << 16 | uint32_t(int(r.cb[i])) << 8 | uint32_t(r.a0[i]));
+            Put32(out + 4, uint32_t(r.y1[i]) << 16 | uint32_t(int(r.cr[i])) << 8 | uint32_t(r.a1[i]));
+        }
+        break;
+    case 4:
+        for (size_t i = 0; i < pairs; ++i, out += 5) {
+            uint32_t a0 = Reduce<5>(float(r.a0[i])), a1 = Reduce<5>(float(r.a1[i]));
+            out[0] = uint8_t((a0 & 1) << 7 | Reduce<7>(r.cb[i]));
+            out[1] = uint8_t(r.y0[i]);
+            out[2] = uint8_t((a1 & 1) << 7 | Reduce<7>(r.cr[i]));
+            out[3] = uint8_t(r.y1[i]);
+            out[4] = uint8_t((a1 >> 1) << 4 | (a0 >> 1));
+        }
+        break;
+    default:
+        for (size_t i = 0; i < pairs; ++i, out += 4) {
+            out[0] = uint8_t(int(r.cb[i]));
+            out[1] = uint8_t(r.y0[i]);
+            out[2] = uint8_t(int(r.cr[i]));
+            out[3] = uint8_t(r.y1[i]);
+        }
+        break;
+    }
+}
+
+// Device pairs already expanded to 8 bits.
+struct DevRow {
+    std::vector<int32_t> y0, y1, a0, a1, cb, cr;
+    explicit DevRow(size_t n) : y0(n), y1(n), a0(n), a1(n), cb(n), cr(n) {}
+};
+
+// Expansion of an n-bit value to 8 bits.
+template <int N>
+inline int32_t Expand(uint32_t v) {
+    if (v < 1) return 0;
+    if (v >= (1u << N) - 1) return 255;
+    return int32_t(v << (8 - N));
+}
+
+void UnpackRow(int format, const uint8_t* in, size_t pairs, DevRow& r) {
+    auto get16 = [](const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; };
+    switch (format) {
+    case 0:
+    case 1:
+        for (size_t i = 0; i < pairs; ++i, in += 4) {
+            uint32_t w0 = get16(in), w1 = get16(in + 2);
+            if (format == 0) {
+                w0 = ((w0 << 2) | (w0 >> 14)) & 0xFFFF;
+                w1 = ((w1 << 2) | (w1 >> 14)) & 0xFFFF;
+                r.y0[i] = Expand<6>(w0 >> 10);
+                r.a0[i] = Expand<4>((w0 >> 6) & 15);
+                r.y1[i] = Expand<6>(w1 >> 10);
+                r.a1[i] = Expand<4>((w1 >> 6) & 15);
+            } else {
+                r.y0[i] = Expand<7>(w0 >> 9);
+                r.a0[i] = Expand<3>((w0 >> 6) & 7);
+                r.y1[i] = Expand<7>(w1 >> 9);
+                r.a1[i] = Expand<3>((w1 >> 6) & 7);
+            }
+            r.cb[i] = Expand<6>(w0 & 63);
+            r.cr[i] = Expand<6>(w1 & 63);
+        }
+        break;
+    case 3:
+        for (size_t i = 0; i < pairs; ++i, in += 8) {
+            r.a0[i] = in[0];
+            r.cb[i] = in[1];
+            r.y0[i] = in[2];
+            r.a1[i] = in[4];
+            r.cr[i] = in[5];
+            r.y1[i] = in[6];
+        }
+        break;
+    case 4:
+        for (size_t i = 0; i < pairs; ++i, in += 5) {
+            uint32_t a0 = uint32_t(in[4] & 15) << 1 | in[0] >> 7, a1 = uint32_t(in[4] >> 4) << 1 | in[2] >> 7;
+            r.cb[i] = Expand<7>(in[0] & 127u);
+            r.y0[i] = in[1];
+            r.cr[i] = Expand<7>(in[2] & 127u);
+            r.y1[i] = in[3];
+            r.a0[i] = Expand<5>(a0);
+            r.a1[i] = Expand<5>(a1);
+        }
+        break;
+    default:
+        for (size_t i = 0; i < pairs; ++i, in += 4) {
+            r.cb[i] = in[0];
+            r.y0[i] = in[1];
+            r.cr[i] = in[2];
+            r.y1[i] = in[3];
+            r.a0[i] = r.a1[i] = 255;
+        }
+        break;
+    }
+}
+
+inline uint32_t Channel(float v) {
+    float c = std::min(std::max(v + 0.5f, 0.0f), 255.0f);
+    return uint32_t(int(c));  // non-negative: truncation is floor
+}
+
+inline void PixelScalar(int32_t y, int32_t cbv, int32_t crv, int32_t a, const Coeffs& k, uint32_t* out) {
+    float yp = float(y - 16) * 1.164f, cb = float(cbv - 128), cr = float(crv - 128);
+    uint32_t R = Channel(yp + k.rcr * cr);
+    uint32_t G = Channel(yp - k.gcr * cr - k.gcb * cb);
+    uint32_t B = Channel(yp + k.bcb * cb);
+    *out = uint32_t(255 - a) << 24 | R << 16 | G << 8 | B;
+}
+
+void PairsToRow(const DevRow& r, size_t pairs, const Coeffs& k, uint32_t* px) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128 c1164 = _mm_set1_ps(1.164f), rcr = _mm_set1_ps(k.rcr), gcr = _mm_set1_ps(k.gcr);
+    const __m128 gcb = _mm_set1_ps(k.gcb), bcb = _mm_set1_ps(k.bcb), half = _mm_set1_ps(0.5f);
+    const __m128 zero = _mm_setzero_ps(), f255 = _mm_set1_ps(255.0f);
+    const __m128i i16 = _mm_set1_epi32(16), i128 = _mm_set1_epi32(128), i255 = _mm_set1_epi32(255);
+    auto chan = [&](__m128 v) { return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_add_ps(v, half), zero), f255)); };
+    auto load = [](const int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    for (; i + 4 <= pairs; i += 4) {
+        __m128 yp0 = _mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(load(&r.y0[i]), i16)), c1164);
+        __m128 yp1 = _mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(load(&r.y1[i]), i16)), c1164);
+        __m128 cb = _mm_cvtepi32_ps(_mm_sub_epi32(load(&r.cb[i]), i128));
+        __m128 cr = _mm_cvtepi32_ps(_mm_sub_epi32(load(&r.cr[i]), i128));
+        __m128 tr = _mm_mul_ps(rcr, cr), tgr = _mm_mul_ps(gcr, cr), tgb = _mm_mul_ps(gcb, cb), tb = _mm_mul_ps(bcb, cb);
+        __m128i R0 = chan(_mm_add_ps(yp0, tr)), R1 = chan(_mm_add_ps(yp1, tr));
+        __m128i G0 = chan(_mm_sub_ps(_mm_sub_ps(yp0, tgr), tgb)), G1 = chan(_mm_sub_ps(_mm_sub_ps(yp1, tgr), tgb));
+        __m128i B0 = chan(_mm_add_ps(yp0, tb)), B1 = chan(_mm_add_ps(yp1, tb));
+        __m128i T0 = _mm_sub_epi32(i255, load(&r.a0[i])), T1 = _mm_sub_epi32(i255, load(&r.a1[i]));
+        __m128i P0 = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(T0, 24), _mm_slli_epi32(R0, 16)),
+                                  _mm_or_si128(_mm_slli_epi32(G0, 8), B0));
+        __m128i P1 = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(T1, 24), _mm_slli_epi32(R1, 16)),
+                                  _mm_or_si128(_mm_slli_epi32(G1, 8), B1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(px + 2 * i), _mm_unpacklo_epi32(P0, P1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(px + 2 * i + 4), _mm_unpackhi_epi32(P0, P1));
+    }
+#endif
+    for (; i < pairs; ++i) {
+        PixelScalar(r.y0[i], r.cb[i], r.cr[i], r.a0[i], k, px + 2 * i);
+        PixelScalar(r.y1[i], r.cb[i], r.cr[i], r.a1[i], k, px + 2 * i + 1);
+    }
+}
+
+bool CheckBuffer(int format, int width, int height, size_t bufSize, int& lineLength) {
+    if (lineLength == 0) lineLength = width;
+    if (lineLength < width || lineLength < 0 || height < 0) return false;
+    return DeviceBufferSize(format, lineLength, height) <= bufSize;
+}
+
+int ClampSaturation(int s) { return (s < 10 || s > 100) ? 100 : s; }
+
+float FactorFor(int s, int m) {
+    if (m > 0 && s * 112 < m * 100) return float(s * 112) / float(m * 100);
+    return 1.0f;
+}
+}  // namespace
+
+int DeviceBytesPerPair(int format) {
+    switch (format) {
+    case 3: return 8;
+    case 4: return 5;
+    case 5: return 1;
+    default: return 4;
+    }
+}
+
+size_t DeviceBufferSize(int format, int lineLength, int height) {
+    if (lineLength < 0 || height < 0) return 0;
+    return size_t(lineLength / 2) * size_t(height) * size_t(DeviceBytesPerPair(format));
+}
+
+void SetCompressedPictureCodec(ICompressedPictureCodec* codec) { g_codec.store(codec); }
+ICompressedPictureCodec* CompressedPictureCodec() { return g_codec.load(); }
+
+float SaturationFactor(const CPicture& pic, bool hdtv, int saturation) {
+    int s = ClampSaturation(saturation);
+    if (s == 100 || pic.Empty()) return 1.0f;
+    const Coeffs& k = hdtv ? k709 : k601;
+    size_t pairs = size_t(pic.Width() / 2);
+    PairRow row(pairs);
+    int m = 0;
+    for (int y = 0; y < pic.Height(); ++y) {
+        RowToPairs(pic.Row(y), pairs, k, 1.0f, row);
+        for (size_t i = 0; i < pairs; ++i) {
+            m = std::max(m, std::abs(int(row.cb[i]) - 128));
+            m = std::max(m, std::abs(int(row.cr[i]) - 128));
+        }
+    }
+    return FactorFor(s, m);
+}
+
+bool PictureToDevice(const CPicture& pic, bool hdtv, int format, int saturation, uint8_t* buf, size_t bufSize,
+                     int lineLength) {
+    if (IsCompressedPictureFormat(format)) {
+        ICompressedPictureCodec* c = CompressedPictureCodec();
+        return c && c->Handles(format) && c->PictureToDevice(pic, hdtv, format, saturation, buf, bufSize, lineLength);
+    }
+    if (!CheckBuffer(format, pic.Width(), pic.Height(), bufSize, lineLength)) return false;
+    const Coeffs& k = hdtv ? k709 : k601;
+    float s = SaturationFactor(pic, hdtv, saturation);
+    size_t pairs = size_t(pic.Width() / 2);
+    size_t stride = size_t(lineLength / 2) * size_t(DeviceBytesPerPair(format));
+    PairRow row(pairs);
+    for (int y = 0; y < pic.Height(); ++y) {
+        RowToPairs(pic.Row(y), pairs, k, s, row);
+        PackRow(format, row, pairs, buf + size_t(y) * stride);
+    }
+    return true;
+}
+
+bool DeviceToPicture(CPicture& pic, int lineLength, const uint8_t* buf, size_t bufSize, bool hdtv, int format) {
+    if (IsCompressedPictureFormat(format)) {
+        ICompressedPictureCodec* c = CompressedPictureCodec();
+        return c && c->Handles(format) && c->DeviceToPicture(pic, lineLength, buf, bufSize, hdtv, format);
+    }
+    if (!CheckBuffer(format, pic.Width(), pic.Height(), bufSize, lineLength)) return false;
+    const Coeffs& k = hdtv ? k709 : k601;
+    size_t pairs = size_t(pic.Width() / 2);
+    size_t stride = size_t(lineLength / 2) * size_t(DeviceBytesPerPair(format));
+    DevRow row(pairs);
+    for (int y = 0; y < pic.Height(); ++y) {
+        UnpackRow(format, buf + size_t(y) * stride, pairs, row);
+        PairsToRow(row, pairs, k, pic.Row(y));
+    }
+    return true;
+}
+
+uint32_t ColourToDevice(uint32_t colour, int saturation) {
+    uint32_t p = (colour & 0xFF) << 16 | (colour & 0xFF00) | ((colour >> 16) & 0xFF);
+    PairRow r(1);
+    PairScalar(p, p, k709, 1.0f, r, 0);
+    int s = ClampSaturation(saturation);
+    if (s != 100) {
+        int m = std::max(std::abs(int(r.cb[0]) - 128), std::abs(int(r.cr[0]) - 128));
+        float f = FactorFor(s, m);
+        if (f != 1.0f) PairScalar(p, p, k709, f, r, 0);
+    }
+    return uint32_t(int(r.cr[0])) << 16 | uint32_t(int(r.cb[0])) << 8 | uint32_t(r.y0[0]);
+}
