@@ -1,0 +1,145 @@
+#include "model/CPnPModel.h"
+
+#include "model/CPnPBin.h"
+#include "model/CPnPButtonMapping.h"
+#include "model/CPnPControl.h"
+#include "model/CPnPDynLogo.h"
+#include "model/CPnPGroupSettings.h"
+#include "model/CPnPMultiScreen.h"
+#include "model/CPnPPicbank.h"
+#include "model/CPnPPics.h"
+#include "model/CPnPPicsCompressed.h"
+#include "model/CPnPSerial.h"
+#include "model/CPnPService.h"
+#include "model/CPnPStatus.h"
+#include "model/CPnPUIT.h"
+
+#include <tinyxml.h>
+
+CPnPModel::~CPnPModel() { Clear(); }
+
+void CPnPModel::Clear() {
+    pages.clear();
+    groupNames.clear();
+    groupSizes.clear();
+    elements.clear();
+    timeSync = false;
+}
+
+std::unique_ptr<CPnPBlock> PnPCreateElement(const TiXmlElement* e, int kind, const PnPReadContext& ctx) {
+    switch (kind) {
+    case kPnPPictures: return std::make_unique<CPnPPics>(e, ctx);
+    case kPnPService: return std::make_unique<CPnPService>(e, ctx);
+    case kPnPBin: return std::make_unique<CPnPBin>(e, ctx);
+    case kPnPSerial: return std::make_unique<CPnPSerial>(e, ctx);
+    case kPnPUIT: return std::make_unique<CPnPUIT>(e, ctx);
+    case kPnPPicturebank: return std::make_unique<CPnPPicbank>(e, ctx);
+    case kPnPSettings: return std::make_unique<CPnPSettings>(e, kPnPSettings, ctx);
+    case kPnPStatus: return std::make_unique<CPnPStatus>(e, ctx);
+    case kPnPControls: return std::make_unique<CPnPControl>(e, ctx);
+    case kPnPPicText: return std::make_unique<CPnPPicText>(e, ctx);
+    case kPnPSettingsBlock: return std::make_unique<CPnPBlockSettings>(e, ctx);
+    case kPnPSettingsGroup: return std::make_unique<CPnPGroupSettings>(e, ctx);
+    case kPnPMultiScreen: return std::make_unique<CPnPMultiScreen>(e, ctx);
+    case kPnPDynamicLabels: return std::make_unique<CPnPDynLogo>(e, ctx);
+    case kPnPPanelMapping: return std::make_unique<CPnPButtonMapping>(e, ctx);
+    case kPnPPicturesCompressed: return std::make_unique<CPnPPicsCompressed>(e, ctx);
+    default: return nullptr;
+    }
+}
+
+int CPnPModel::Load(const std::string& path) {
+    Clear();
+    TiXmlDocument doc;
+    // Model files are single-byte text; the legacy encoding keeps bytes above 127 as they are.
+    if (!doc.LoadFile(path.c_str(), TIXML_ENCODING_LEGACY)) return kPnPCannotOpen;
+    return LoadDocument(doc);
+}
+
+int CPnPModel::LoadFromText(const std::string& xml) {
+    Clear();
+    TiXmlDocument doc;
+    doc.Parse(xml.c_str(), nullptr, TIXML_ENCODING_LEGACY);
+    if (doc.Error()) return kPnPCannotOpen;
+    return LoadDocument(doc);
+}
+
+int CPnPModel::LoadDocument(TiXmlDocument& doc) {
+    const TiXmlElement* root = doc.FirstChildElement();
+    if (!root) return kPnPNoModel;
+    const TiXmlElement* pnp = root->FirstChildElement("pnp");
+    if (!pnp) return kPnPNoModel;
+    timeSync = PnPAttrBool(pnp, "timesync");
+
+    for (const TiXmlElement* e = pnp->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        int kind = PnPKindOfElementName(e->Value());
+        if (kind == 0) continue;
+        auto element = PnPCreateElement(e, kind, m_ctx);
+        bool accept = true;
+        switch (kind) {
+        case kPnPPictures:
+        case kPnPService:
+        case kPnPBin:
+        case kPnPPicText:
+        case kPnPDynamicLabels:
+        case kPnPPicturesCompressed:
+            accept = !element->items.empty();
+            break;
+        case kPnPSerial:
+        case kPnPUIT:
+        case kPnPPicturebank:
+        case kPnPSettings:
+        case kPnPStatus:
+        case kPnPControls:
+            accept = FindFirst(kind) == nullptr;
+            break;
+        default:
+            break;
+        }
+        if (accept) elements.push_back(std::move(element));
+    }
+    BuildPages();
+    return kPnPLoaded;
+}
+
+void CPnPModel::BuildPages() {
+    pages.clear();
+    groupNames.clear();
+    groupSizes.clear();
+    for (auto& up : elements) {
+        CPnPBlock* e = up.get();
+        if (e->kind == kPnPService || !e->user) continue;
+        size_t g = 0;
+        while (g < groupNames.size() && groupNames[g] != e->group) ++g;
+        if (g == groupNames.size()) {
+            groupNames.push_back(e->group);
+            groupSizes.push_back(0);
+        }
+        ++groupSizes[g];
+        e->groupIndex = int32_t(g);
+        pages.push_back(e);
+    }
+    // Nobody named a group: every page becomes a group of its own.
+    if (groupNames.size() == 1 && groupNames[0].empty()) {
+        groupNames.clear();
+        groupSizes.clear();
+        for (size_t i = 0; i < pages.size(); ++i) {
+            groupNames.push_back(pages[i]->name);
+            groupSizes.push_back(1);
+            pages[i]->groupIndex = int32_t(i);
+        }
+    }
+}
+
+CPnPBlock* CPnPModel::FindFirst(int32_t kind) const {
+    for (auto& e : elements)
+        if (e->kind == kind) return e.get();
+    return nullptr;
+}
+
+std::string CPnPModel::PageTitle(const CPnPBlock* element) const {
+    if (!element) return {};
+    int32_t g = element->groupIndex;
+    if (g < 0 || size_t(g) >= groupNames.size() || groupSizes[size_t(g)] == 1) return element->name;
+    return groupNames[size_t(g)] + " - " + element->name;
+}
