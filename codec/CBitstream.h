@@ -1,0 +1,111 @@
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+// The hot paths are inlined everywhere, also into the code built for wider vector units, so no
+// out-of-line copy compiled with other instructions can be picked by the linker.
+#define TAMO_INLINE inline __attribute__((always_inline))
+
+// Bit writer and reader over a byte buffer, most significant bit first.
+//
+// Writing: a byte is only stored while the bytes stored stay below the capacity; the byte that
+// would make the count reach the capacity sets the overflow flag instead, and from then on the
+// writer ignores everything. So at most capacity - 1 bytes are ever stored.
+// Reading: peeking past the capacity yields zero bits and sets the overflow flag; nothing
+// outside the given bytes is ever touched.
+class CBitstream {
+public:
+    CBitstream() = default;
+    // A writer with a buffer of its own.
+    explicit CBitstream(int capacity);
+    virtual ~CBitstream();
+    CBitstream(const CBitstream&) = delete;
+    CBitstream& operator=(const CBitstream&) = delete;
+
+    TAMO_INLINE void StartWrite(uint8_t* buffer, int capacity) {
+        m_start = buffer;
+        m_pos = 0;
+        m_acc = 0;
+        m_waiting = 0;
+        m_totalBits = 0;
+        m_capacity = capacity;
+        m_overflow = false;
+    }
+
+    // Appends the low n bits of `bits` (n <= 32, higher bits of `bits` zero).
+    TAMO_INLINE void Put(uint32_t bits, int n) {
+        if (m_overflow) return;
+        m_totalBits += n;
+        m_acc = (m_acc << n) | bits;
+        m_waiting += n;
+        if (m_waiting >= 32) StoreWord();
+    }
+    // Zero bits to a byte boundary, then zero bytes up to a multiple of 32 bits in all.
+    void Flush();
+
+    bool Overflow() const { return m_overflow; }
+    int64_t TotalBits() const { return m_totalBits; }
+    int BytesStored() const { return m_pos; }
+    uint8_t* Buffer() const { return m_start; }
+
+    // Reading.
+    TAMO_INLINE void StartRead(const uint8_t* buffer, int capacity) {
+        m_in = buffer;
+        m_pos = 0;
+        m_capacity = capacity > 0 ? capacity : 0;
+        m_racc = 0;
+        m_rbits = 0;
+        m_overflow = false;
+    }
+    // Next n bits (1 <= n <= 32) without consuming them.
+    TAMO_INLINE uint32_t Peek(int n) {
+        if (m_rbits < n) Refill();
+        return uint32_t(m_racc >> (64 - n));
+    }
+    TAMO_INLINE void Skip(int n) {
+        m_racc <<= n;
+        m_rbits -= n;
+    }
+    TAMO_INLINE uint32_t Get(int n) {
+        uint32_t v = Peek(n);
+        Skip(n);
+        return v;
+    }
+    int BytesConsumed() const { return m_pos; }
+
+private:
+    void StoreWord();
+    void StoreByte(uint8_t b);
+    TAMO_INLINE void Refill() {
+        if (m_pos + 8 <= m_capacity) {
+            uint64_t w;
+            std::memcpy(&w, m_in + m_pos, 8);
+            w = __builtin_bswap64(w);
+            m_racc |= w >> m_rbits;
+            m_pos += (63 - m_rbits) >> 3;
+            m_rbits |= 56;
+            return;
+        }
+        while (m_rbits <= 56) {
+            uint64_t b = 0;
+            if (m_pos < m_capacity)
+                b = m_in[m_pos++];
+            else
+                m_overflow = true;
+            m_racc |= b << (56 - m_rbits);
+            m_rbits += 8;
+        }
+    }
+
+    uint8_t* m_start = nullptr;
+    const uint8_t* m_in = nullptr;
+    int m_pos = 0;            // bytes stored / consumed
+    uint64_t m_acc = 0;       // writer: waiting bits at the bottom
+    int m_waiting = 0;
+    int64_t m_totalBits = 0;
+    int m_capacity = 0;
+    bool m_owns = false;
+    bool m_overflow = false;
+    uint64_t m_racc = 0;      // reader: next bits at the top
+    int m_rbits = 0;
+};

@@ -1,0 +1,66 @@
+#pragma once
+#include "codec/CBitstream.h"
+#include "codec/TamoTransform.h"
+
+#include <cstdint>
+
+// Encodes one 8-bit YCbCr 4:2:0 picture into a stream that fits a byte budget: one transform
+// pass, a scale search on a sample of macroblocks, then the final coding, raising the scale
+// while the picture does not fit (up to the empty picture).
+class TamoEncoder {
+public:
+    TamoEncoder(int budgetUnits, int type, int frameRate);
+    virtual ~TamoEncoder();
+    TamoEncoder(const TamoEncoder&) = delete;
+    TamoEncoder& operator=(const TamoEncoder&) = delete;
+
+    // False for an unknown picture type or a budget that cannot hold even the empty picture;
+    // Encode then writes nothing and returns 0.
+    bool Usable() const { return m_coefficients != nullptr && m_budgetBytes >= 32 + 4 * m_rows; }
+
+    // Planes tightly packed: Y width x rows*16, Cb and Cr width/2 x rows*8. `out` holds the
+    // budget. Returns the stream size in bytes.
+    int Encode(uint32_t frameNumber, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out);
+
+    // The steps of Encode, for tests and benchmarks.
+    void Transform(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+                   tamo::TransformImpl impl = tamo::BestTransform());
+    int SearchScale(uint8_t* out);
+    int FinalCoding(uint32_t frameNumber, int scale, uint8_t* out);
+
+    int Scale() const { return m_scale; }
+    int BudgetBytes() const { return m_budgetBytes; }
+    int Rows() const { return m_rows; }
+    int Columns() const { return m_columns; }
+    const int32_t* Coefficients() const { return m_coefficients; }
+    int32_t* Coefficients() { return m_coefficients; }
+
+    // Codes macroblock m (raster index) with the current scale into the current writer.
+    void CodeMacroblock(int m);
+    void ResetPredictors() { m_pred[0] = m_pred[1] = m_pred[2] = 0; }
+    void SetScale(int scale);
+    void SetWriter(CBitstream* writer) { m_bits = writer; }
+
+private:
+    struct Quant {
+        uint32_t threshold[64];  // smallest |X| whose level is not zero
+        uint32_t magic[64];      // floor(n / d) == (n * magic) >> 32 for the n that occur
+    };
+    void CodeBlock(const int32_t* x, int component, const Quant& q);
+
+    CBitstream* m_bits = nullptr;
+    int m_type = 0;
+    int m_width = 0;
+    int m_height = 0;
+    int m_rows = 0;
+    int m_columns = 0;
+    int m_frameRate = 0;
+    int m_budgetUnits = 0;
+    int m_budgetBytes = 0;
+    int32_t* m_coefficients = nullptr;
+    int m_scale = 1;
+    int m_pred[3] = {0, 0, 0};
+
+    CBitstream m_writer;
+    Quant m_quant[2];  // luma, chroma for m_scale
+};

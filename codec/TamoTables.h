@@ -1,0 +1,62 @@
+#pragma once
+#include <cstdint>
+
+// Code tables, scan order and weights of the picture stream, plus the lookup tables the
+// decoder peeks with. Built once per process on first use.
+namespace tamo {
+
+constexpr int kTypeHD = 1;
+constexpr int kType4K = 2;
+
+struct Geometry {
+    int type;
+    int width;         // luma samples per line
+    int height;        // display lines
+    int codedHeight;   // luma lines in the planes (rows * 16)
+    int rows;          // macroblock rows
+    int columns;       // macroblocks per row
+};
+// nullptr for an unknown type code.
+const Geometry* GeometryOf(int type);
+
+// Natural index (u + 8v) of each scan position.
+extern const uint8_t kScanToNatural[64];
+extern const uint8_t kWeightLuma[64];
+extern const uint8_t kWeightChroma[64];
+
+struct Code {
+    uint32_t bits;
+    uint8_t len;
+};
+
+// AC symbols: index = flags * 64 + (level - 1), flags bit 0 = run follows, bit 1 = extension
+// follows; index 256 is end-of-block.
+constexpr int kAcRunFlag = 1;
+constexpr int kAcExtFlag = 2;
+constexpr int kAcEob = 256;
+
+// Decoder entries. For AC: len 0 in the 8-bit table means "look the 16-bit table up".
+struct AcEntry {
+    uint8_t len;
+    uint8_t level;  // 1 ... 64, 0 for end-of-block
+    uint8_t flags;  // kAcRunFlag | kAcExtFlag
+    uint8_t eob;
+};
+struct SmallEntry {
+    uint8_t len;    // 0: look the longer table up
+    uint8_t value;  // DC category or run
+};
+
+struct CodeTables {
+    Code dc[12];
+    Code ac[257];
+    Code run[63];  // index = run 1 ... 62
+    SmallEntry dc6[64];
+    AcEntry ac8[256];
+    AcEntry ac16[65536];
+    SmallEntry run7[128];
+    SmallEntry run10[1024];
+};
+const CodeTables& Tables();
+
+}  // namespace tamo

@@ -1,0 +1,180 @@
+#include "codec/TamoTransform.h"
+
+#include "codec/TamoTables.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tamo {
+
+namespace {
+
+struct Matrices {
+    alignas(32) float m[64];
+    alignas(32) float basis[64 * 64];
+};
+
+Matrices* BuildMatrices() {
+    auto* t = new Matrices();
+    const double pi = std::acos(-1.0);
+    auto c = [](int k) { return k == 0 ? std::sqrt(1.0 / 8.0) : 0.5; };
+    for (int k = 0; k < 8; ++k)
+        for (int n = 0; n < 8; ++n) t->m[k * 8 + n] = float(c(k) * std::cos((2 * n + 1) * k * pi / 16));
+    for (int p = 0; p < 64; ++p) {
+        int nat = kScanToNatural[p];
+        int u = nat % 8, v = nat / 8;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                t->basis[p * 64 + y * 8 + x] = float(c(u) * c(v) * std::cos((2 * x + 1) * u * pi / 16) *
+                                                     std::cos((2 * y + 1) * v * pi / 16));
+    }
+    return t;
+}
+
+const Matrices& Mats() {
+    static const Matrices* m = BuildMatrices();
+    return *m;
+}
+
+int RoundEven(float f) { return int(std::nearbyint(f)); }
+
+#if defined(__SSE2__)
+// Row pass then column pass, four lanes at a time.
+void TransformBlockSse(const uint8_t* src, int stride, int32_t* out, const float* m, const float* mt) {
+    alignas(16) float d[64];
+    const __m128i zero = _mm_setzero_si128();
+    const __m128 bias = _mm_set1_ps(128.0f);
+    for (int y = 0; y < 8; ++y) {
+        __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + y * stride)), zero);
+        _mm_store_ps(d + y * 8, _mm_sub_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(b, zero)), bias));
+        _mm_store_ps(d + y * 8 + 4, _mm_sub_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(b, zero)), bias));
+    }
+    __m128 tlo[8], thi[8];
+    for (int y = 0; y < 8; ++y) {
+        __m128 s = _mm_set1_ps(d[y * 8]);
+        __m128 lo = _mm_mul_ps(s, _mm_load_ps(mt));
+        __m128 hi = _mm_mul_ps(s, _mm_load_ps(mt + 4));
+        for (int x = 1; x < 8; ++x) {
+            s = _mm_set1_ps(d[y * 8 + x]);
+            lo = _mm_add_ps(lo, _mm_mul_ps(s, _mm_load_ps(mt + x * 8)));
+            hi = _mm_add_ps(hi, _mm_mul_ps(s, _mm_load_ps(mt + x * 8 + 4)));
+        }
+        tlo[y] = lo;
+        thi[y] = hi;
+    }
+    alignas(16) int32_t nat[64];
+    for (int v = 0; v < 8; ++v) {
+        __m128 s = _mm_set1_ps(m[v * 8]);
+        __m128 lo = _mm_mul_ps(s, tlo[0]);
+        __m128 hi = _mm_mul_ps(s, thi[0]);
+        for (int y = 1; y < 8; ++y) {
+            s = _mm_set1_ps(m[v * 8 + y]);
+            lo = _mm_add_ps(lo, _mm_mul_ps(s, tlo[y]));
+            hi = _mm_add_ps(hi, _mm_mul_ps(s, thi[y]));
+        }
+        _mm_store_si128(reinterpret_cast<__m128i*>(nat + v * 8), _mm_cvtps_epi32(lo));
+        _mm_store_si128(reinterpret_cast<__m128i*>(nat + v * 8 + 4), _mm_cvtps_epi32(hi));
+    }
+    for (int p = 0; p < 64; ++p) out[p] = nat[kScanToNatural[p]];
+}
+#endif
+
+}  // namespace
+
+bool Avx2Available() {
+#if defined(__x86_64__) || defined(__i386__)
+    // Also checks that the system saves the wide registers.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+TransformImpl BestTransform() {
+    static const TransformImpl best = Avx2Available() ? TransformImpl::Avx2 : TransformImpl::Portable;
+    return best;
+}
+
+const float* ForwardMatrix() { return Mats().m; }
+const float* BasisImages() { return Mats().basis; }
+
+void TransformBlockReference(const uint8_t* src, int stride, int32_t* out) {
+    const float* m = ForwardMatrix();
+    float d[8][8], t[8][8];
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) d[y][x] = float(src[y * stride + x]) - 128.0f;
+    for (int y = 0; y < 8; ++y)
+        for (int u = 0; u < 8; ++u) {
+            float acc = d[y][0] * m[u * 8];
+            for (int x = 1; x < 8; ++x) acc = acc + d[y][x] * m[u * 8 + x];
+            t[y][u] = acc;
+        }
+    int32_t nat[64];
+    for (int v = 0; v < 8; ++v)
+        for (int u = 0; u < 8; ++u) {
+            float acc = m[v * 8] * t[0][u];
+            for (int y = 1; y < 8; ++y) acc = acc + m[v * 8 + y] * t[y][u];
+            nat[v * 8 + u] = RoundEven(acc);
+        }
+    for (int p = 0; p < 64; ++p) out[p] = nat[kScanToNatural[p]];
+}
+
+namespace {
+template <typename BlockFn>
+void ForEachBlock(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int rows,
+                  int columns, int32_t* store, BlockFn fn) {
+    const int cw = width / 2;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            const uint8_t* ly = y + size_t(r) * 16 * width + c * 16;
+            size_t co = size_t(r) * 8 * cw + c * 8;
+            fn(ly, width, store);
+            fn(ly + 8, width, store + 64);
+            fn(cb + co, cw, store + 128);
+            fn(cr + co, cw, store + 192);
+            fn(ly + 8 * width, width, store + 256);
+            fn(ly + 8 * width + 8, width, store + 320);
+            store += 384;
+        }
+}
+}  // namespace
+
+void TransformPicturePortable(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width,
+                              int rows, int columns, int32_t* store) {
+#if defined(__SSE2__)
+    const float* m = ForwardMatrix();
+    alignas(16) float mt[64];
+    for (int x = 0; x < 8; ++x)
+        for (int u = 0; u < 8; ++u) mt[x * 8 + u] = m[u * 8 + x];
+    ForEachBlock(y, cb, cr, width, rows, columns, store,
+                 [&](const uint8_t* s, int stride, int32_t* o) { TransformBlockSse(s, stride, o, m, mt); });
+#else
+    ForEachBlock(y, cb, cr, width, rows, columns, store, TransformBlockReference);
+#endif
+}
+
+void TransformPicture(TransformImpl impl, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+                      int width, int rows, int columns, int32_t* store) {
+    switch (impl) {
+    case TransformImpl::Avx2:
+        if (Avx2Available()) {
+            TransformPictureAvx2(y, cb, cr, width, rows, columns, store);
+            return;
+        }
+        [[fallthrough]];
+    case TransformImpl::Portable:
+        TransformPicturePortable(y, cb, cr, width, rows, columns, store);
+        return;
+    case TransformImpl::Reference:
+        ForEachBlock(y, cb, cr, width, rows, columns, store, TransformBlockReference);
+        return;
+    }
+}
+
+}  // namespace tamo
