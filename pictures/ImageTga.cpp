@@ -18,9 +18,9 @@ void Colour(const uint8_t* p, int depth, uint8_t o[4]) {
     case 16: {
         unsigned v = unsigned(p[0]) | unsigned(p[1]) << 8;
         unsigned r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
-        o[0] = uint8_t((r << 3) | (r >> 2));
-        o[1] = uint8_t((g << 3) | (g >> 2));
-        o[2] = uint8_t((b << 3) | (b >> 2));
+        o[0] = uint8_t((r * 255 + 15) / 31);
+        o[1] = uint8_t((g * 255 + 15) / 31);
+        o[2] = uint8_t((b * 255 + 15) / 31);
         o[3] = (v & 0x8000) ? 255 : 0;
         break;
     }
