@@ -1,0 +1,41 @@
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/CSimDevice.h"
+#include "sim/CSimFrames.h"
+
+// Everything varosim is told on its command line. Front ends and options are added by adding
+// a field here and a row to the option table in SimOptions.cpp.
+struct RSimOptions {
+    std::string pty;
+    std::string image;
+    SimDialect dialect = SimDialect::PointB;
+    std::string chip = "S25FL016K";
+    std::vector<int> busAddresses;
+    std::string signature;
+    bool signatureSet = false;
+    std::string identity;
+    bool identitySet = false;
+    int chipId1 = -1, chipId2 = -1;
+    int busyMs = 0, acceptMs = 0, reinitSilenceMs = 0;
+    RSimFaults faults;
+    uint32_t seed = 1;
+    int baud = 0;
+    bool verbose = false;
+    bool help = false;
+};
+
+struct RSimOption {
+    const char* name;  // "--pty"
+    const char* arg;   // "PATH", or nullptr for a switch
+    const char* help;
+    std::function<bool(RSimOptions&, const std::string& value, std::string& error)> apply;
+};
+
+// The option table; other front ends append their rows here.
+std::vector<RSimOption>& SimOptionTable();
+// false with error set on a bad command line.
+bool ParseSimOptions(int argc, char** argv, RSimOptions& opts, std::string& error);
+std::string SimUsage();

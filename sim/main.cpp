@@ -1,0 +1,92 @@
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "link/FlashChips.h"
+#include "sim/CSimDevice.h"
+#include "sim/CSimPty.h"
+#include "sim/SimOptions.h"
+
+namespace {
+std::atomic<bool> g_stop{false};
+void OnSignal(int) { g_stop = true; }
+}  // namespace
+
+int main(int argc, char** argv) {
+    RSimOptions opts;
+    std::string error;
+    if (!ParseSimOptions(argc, argv, opts, error)) {
+        std::fprintf(stderr, "varosim: %s\n%s", error.c_str(), SimUsage().c_str());
+        return 64;
+    }
+    if (opts.help) {
+        std::fputs(SimUsage().c_str(), stdout);
+        return 0;
+    }
+    if (opts.pty.empty()) {
+        std::fprintf(stderr, "varosim: nothing to serve: give --pty PATH\n");
+        return 64;
+    }
+    if (opts.image.empty()) {
+        std::fprintf(stderr, "varosim: --image FILE is needed (the device memory)\n");
+        return 64;
+    }
+    const bool bus = opts.dialect == SimDialect::Bus || opts.dialect == SimDialect::BusB;
+    if (opts.busAddresses.empty()) opts.busAddresses.push_back(1);
+    if (!bus && opts.busAddresses.size() > 1) {
+        std::fprintf(stderr, "varosim: several devices need a bus dialect (bus or busb)\n");
+        return 64;
+    }
+    const RFlashChip* chip = FlashChipByName(opts.chip.c_str());
+    const uint32_t flashBytes = chip->pageSize * chip->pages;
+
+    std::vector<std::unique_ptr<CSimImage>> images;
+    std::vector<std::unique_ptr<CSimDevice>> devices;
+    CSimLine line;
+    for (size_t i = 0; i < opts.busAddresses.size(); ++i) {
+        auto img = std::make_unique<CSimImage>();
+        const std::string path = i == 0 ? opts.image : opts.image + "." + std::to_string(opts.busAddresses[i]);
+        if (!img->Open(path, chip->name, flashBytes, error)) {
+            std::fprintf(stderr, "varosim: %s\n", error.c_str());
+            return 66;
+        }
+        if (opts.signatureSet) {
+            std::memset(img->Header().signature, 0, sizeof img->Header().signature);
+            std::memcpy(img->Header().signature, opts.signature.data(), opts.signature.size());
+        }
+        if (opts.identitySet) {
+            std::memset(img->Header().identity, 0, sizeof img->Header().identity);
+            std::memcpy(img->Header().identity, opts.identity.data(), opts.identity.size());
+        }
+        RSimDeviceConfig cfg;
+        cfg.dialect = opts.dialect;
+        cfg.chip = chip;
+        cfg.busAddress = opts.busAddresses[i];
+        cfg.chipId1 = opts.chipId1;
+        cfg.chipId2 = opts.chipId2;
+        cfg.busyMs = opts.busyMs;
+        cfg.acceptMs = opts.acceptMs;
+        cfg.reinitSilenceMs = opts.reinitSilenceMs;
+        devices.push_back(std::make_unique<CSimDevice>(cfg, *img));
+        line.Add(devices.back().get());
+        images.push_back(std::move(img));
+    }
+
+    CSimPty pty(line, opts.dialect, opts.faults, opts.seed, opts.baud);
+    if (!pty.Open(opts.pty, error)) {
+        std::fprintf(stderr, "varosim: %s\n", error.c_str());
+        return 71;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::printf("varosim: %s %s on %s (%s)\n", SimDialectName(opts.dialect), chip->name, pty.SlavePath().c_str(),
+                opts.pty.c_str());
+    std::fflush(stdout);
+    pty.Run(g_stop);
+    if (opts.verbose) std::printf("varosim: %u frames served\n", pty.Frames());
+    return 0;
+}
