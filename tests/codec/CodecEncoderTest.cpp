@@ -65,21 +65,26 @@ TEST(CodecTransform, MatchesTheExactDctWithinRounding) {
                            std::cos((2 * y + 1) * v * pi / 16) * (block[y * 8 + x] - 128);
             ASSERT_LE(std::fabs(out[p] - sum), 0.5 + 1e-3) << "trial " << trial << " position " << p;
         }
-        if (trial == 0) EXPECT_EQ(out[0], 1016);
-        if (trial == 1) EXPECT_EQ(out[0], -1024);
+        if (trial == 0) {
+            EXPECT_EQ(out[0], 1016);
+        }
+        if (trial == 1) {
+            EXPECT_EQ(out[0], -1024);
+        }
     }
 }
 
 TEST(CodecEncoder, QuantiserDivisionIsExact) {
     // The encoder divides by multiplying with a per-position reciprocal.
     for (int q = 1; q <= 64; ++q) {
-        for (const uint8_t* w : {kWeightLuma, kWeightChroma})
+        for (const uint8_t* w : {kWeightLuma, kWeightChroma}) {
             for (int p = 1; p < 64; ++p) {
                 uint32_t d = uint32_t(q) * w[p];
                 uint32_t magic = uint32_t((uint64_t(1) << 32) / d + 1);
                 for (uint32_t x = 0; x <= 2048; ++x)
                     ASSERT_EQ(uint32_t((uint64_t(x * 32) * magic) >> 32), x * 32 / d) << q << " " << p << " " << x;
             }
+        }
     }
 }
 
