@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Varoctl.h"
+#include "pictures/CPicture.h"
 #include "signals/ByteStream.h"
 #include "signals/CUIT.h"
 
@@ -100,11 +101,58 @@ int Show(const std::string& path) {
     return 0;
 }
 
+int FromPicture(const std::string& image, const std::string& out) {
+    CUIT table;
+    table.Reset();
+    int r = table.BuildFromPicture(image);
+    if (r != CPicture::kLoadOk) {
+        std::fprintf(stderr, "varoctl: %s\n\n%s\n",
+                     r == CPicture::kLoadCannotOpen ? "Error opening image file:" : "Invalid image file format:",
+                     image.c_str());
+        return r == CPicture::kLoadCannotOpen ? kExitNoInput : kExitDataErr;
+    }
+    if (table.windows.empty())
+        std::fprintf(stderr,
+                     "varoctl: Warning: No transparent windows defined!\nYou can use this background picture as a "
+                     "static image.\n");
+    r = table.Save(out);
+    if (r != kFileOk) {
+        std::fprintf(stderr, "varoctl: %s\n\n%s\n", FileMessage(r), out.c_str());
+        return FileResultToExit(r);
+    }
+    std::printf("%s: %zu window%s\n", out.c_str(), table.windows.size(), table.windows.size() == 1 ? "" : "s");
+    for (const auto& w : table.windows)
+        std::printf("  lines %d-%d (%d), %zu spans\n", w.start, w.start + w.count - 1, w.count, w.signals[0].spans.size());
+    return 0;
+}
+
+int Frame(const std::string& path, const std::string& png) {
+    CUIT table;
+    int r = table.Load(path);
+    if (r != kFileOk) {
+        std::fprintf(stderr, "varoctl: %s\n\n%s\n", FileMessage(r), path.c_str());
+        return FileResultToExit(r);
+    }
+    CPicture pic;
+    if (!table.FrameToPicture(pic) || pic.SavePNG(png) != 0) {
+        std::fprintf(stderr, "varoctl: Error saving file!\n\n%s\n", png.c_str());
+        return kExitCantCreate;
+    }
+    return 0;
+}
+
 int RunTable(const VaroctlOptions&, const std::vector<std::string>& args) {
     if (args.size() == 2 && args[0] == "show") return Show(args[1]);
-    std::fprintf(stderr, "usage: varoctl table show FILE\n");
+    if (args.size() == 3 && args[0] == "from-picture") return FromPicture(args[1], args[2]);
+    if (args.size() == 3 && args[0] == "frame") return Frame(args[1], args[2]);
+    std::fprintf(stderr,
+                 "usage: varoctl table show FILE\n"
+                 "       varoctl table from-picture IMAGE OUT.uit\n"
+                 "       varoctl table frame FILE.uit OUT.png\n");
     return kExitUsage;
 }
 
-VaroctlRegistrar reg{{"table", "table show FILE.sig|FILE.uit", &RunTable}};
+VaroctlRegistrar reg{{"table",
+                      "table show FILE.sig|FILE.uit | table from-picture IMAGE OUT.uit | table frame FILE.uit OUT.png",
+                      &RunTable}};
 }  // namespace

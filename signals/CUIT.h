@@ -5,6 +5,8 @@
 
 #include "signals/SignalSet.h"
 
+class CPicture;
+
 // Device frame of a test table: 768 x 580 pixels of 4:2:2 data, 4 bytes per pixel pair.
 constexpr int kFrameWidth = 768;
 constexpr int kFrameLines = 580;
@@ -54,6 +56,22 @@ public:
     // Steps after the picture is in the frame: mask from the transparency of a 702 x 576 picture
     // (0xTTRRGGBB, row-major), windows as runs of signal lines. Returns the number of windows.
     int MaskAndWindowsFromPixels(const uint32_t* pixels);
+
+    // Building from a picture ("Create Test Table"): the image file is scaled to 702 x 576 with
+    // its transparency, drawn over black into the frame, and its transparent areas (0xF0 and
+    // more) become the mask and the windows. Returns the picture loader's result (0, 1 or 3);
+    // on failure the table is unchanged. No window at all is the caller's warning to show.
+    int BuildFromPicture(const std::string& path);
+    // The same from a picture already loaded at 702 x 576 (other sizes are clipped or padded
+    // with opaque pixels at the bottom and right).
+    void BuildFromScaledPicture(const CPicture& pic);
+    // The frame as a 768 x 580 picture through the BT.601 conversion (previews).
+    bool FrameToPicture(CPicture& out) const;
+
+    // Device reads. A table read replaces the frame and drops the windows (the device holds no
+    // signal sets; the mask stays). A slot read makes the line signal of that one line.
+    void SetFrameFromDevice(const uint8_t* data, size_t size);
+    void SetFromLineSignal(const uint8_t* line, size_t size);
 
     // ".uit" files: Load gives 0, 1 or 2 (the table is unchanged unless 0), Save 0 or 3.
     int Load(const std::string& path);
