@@ -1,5 +1,6 @@
 #pragma once
 #include "model/CPnPBlock.h"
+#include "signals/CUIT.h"
 
 // "uit": the Universal Test Table at the element's address, each item one line-signal slot.
 // The table document and the page come with the test signal code.
@@ -15,4 +16,5 @@ public:
 
     int32_t loaded = 0;
     int32_t singleLine = 0;
+    CUIT table;  // frame, mask and windows; see signals/UITElement.h for the page commands
 };
