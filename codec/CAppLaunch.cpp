@@ -80,6 +80,13 @@ bool CAppLaunch::Wait(int ms) {
     }
 }
 
+void CAppLaunch::Stop(int graceMs) {
+    if (m_running && !Wait(graceMs)) {
+        kill(m_pid, SIGKILL);
+        Wait(-1);
+    }
+}
+
 CAppLaunch::~CAppLaunch() {
     if (m_running && !Wait(0) && !Wait(500)) {
         kill(m_pid, SIGTERM);

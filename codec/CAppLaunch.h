@@ -17,6 +17,8 @@ public:
     bool Start(const std::string& program, const std::vector<std::string>& args, bool capture);
     // True when the program has ended within `ms` (negative: no limit); records its exit code.
     bool Wait(int ms);
+    // Gives the program `graceMs` to end, then kills it; always reaps it.
+    void Stop(int graceMs);
     bool Running() const { return m_running; }
     int ExitCode() const { return m_exitCode; }
     const std::string& CapturePath() const { return m_tempPath; }

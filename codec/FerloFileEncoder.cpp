@@ -197,11 +197,15 @@ void FerloFileEncoder::Init(const std::string& path, int type, int budgetUnits, 
 }
 
 FerloFileEncoder::~FerloFileEncoder() {
-    // Closing our ends makes a writing ffmpeg fail on its next write; the launchers reap it.
+    // Closing our ends makes a writing ffmpeg fail on its next write. One that is still busy
+    // elsewhere (or waits to open a pipe nobody reads any more) only makes frames nobody wants,
+    // so it is stopped after a short while.
     if (m_videoFd >= 0) close(m_videoFd);
     m_videoFd = -1;
     if (m_audioFd >= 0) close(m_audioFd);
     m_audioFd = -1;
+    m_video->Stop(100);
+    m_audio->Stop(100);
     m_video.reset();
     m_audio.reset();
     for (auto& w : m_workers) {
