@@ -15,6 +15,8 @@ public:
     std::vector<uint8_t> blockImage;  // size bytes, zero at load
     int32_t macroFrom = 0;
     int32_t macroTo = -1;
+    // In a group: which "settings_block" child of the group the block was made from.
+    int32_t templateIndex = -1;
 
     bool HasRecord() const { return size > 0 && blockImage.size() == size_t(size); }
     // Decode every editable node from the image / seal the image before a write.

@@ -10,8 +10,11 @@
 CPnPGroupSettings::CPnPGroupSettings(const TiXmlElement* e, const PnPReadContext& ctx)
     : CPnPSettings(e, kPnPSettingsGroup, ctx) {
     size_t total = 0;  // nodes held by the blocks so far
-    for (const TiXmlElement* b = e->FirstChildElement("settings_block"); b; b = b->NextSiblingElement("settings_block")) {
+    int32_t index = 0;
+    for (const TiXmlElement* b = e->FirstChildElement("settings_block"); b;
+         b = b->NextSiblingElement("settings_block"), ++index) {
         auto tmpl = std::make_unique<CPnPBlockSettings>(b, ctx);
+        tmpl->templateIndex = index;
         if (tmpl->macroTo < tmpl->macroFrom) {
             total += tmpl->nodes.size();
             blocks.push_back(std::move(tmpl));
@@ -31,6 +34,7 @@ CPnPGroupSettings::CPnPGroupSettings(const TiXmlElement* e, const PnPReadContext
         for (int64_t i = 0; i < count; ++i) {
             const std::string n = std::to_string(int64_t(tmpl->macroFrom) + i);
             auto blk = std::make_unique<CPnPBlockSettings>(b, ctx);
+            blk->templateIndex = index;
             blk->address = tmpl->address;
             tmpl->address += uint32_t(tmpl->size);
             blk->name = PnPReplaceAll(blk->name, "%MACRO%", n);
