@@ -18,9 +18,26 @@ CPnPMultiScreen::CPnPMultiScreen(const TiXmlElement* e, const PnPReadContext& ct
         item->size = int32_t(std::min<int64_t>(s, INT32_MAX));
         items.push_back(std::move(item));
     }
+    if (const TiXmlElement* c = e->FirstChildElement("cover")) {
+        hasCover = true;
+        coverAddress = PnPAttrUnsigned(c, "address");
+        coverFormat = PnPAttrSigned(c, "newformat");
+    }
 }
 
 CPnPMultiScreen::~CPnPMultiScreen() = default;
+
+int64_t CPnPMultiScreen::CoverSize() const {
+    if (!hasCover) return 0;
+    int64_t d;
+    if (coverFormat == 5)
+        d = 0x94000;
+    else if (coverFormat == 6)
+        d = 600064;
+    else
+        d = int64_t(coverFormat == 3 ? 8 : coverFormat == 4 ? 5 : 4) * (width / 2) * height;
+    return d * displays;
+}
 
 int64_t CPnPMultiScreen::BackgroundSize(int32_t format, int32_t scale, int32_t w, int32_t h) {
     if (scale == 0) return 0;

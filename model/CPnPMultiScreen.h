@@ -16,6 +16,12 @@ public:
     std::string info;
     std::string path;
     int32_t displays = 0;  // "background" children read (at most two)
+    bool hasCover = false;
+    uint32_t coverAddress = 0;
+    int32_t coverFormat = 0;
+
+    // The cover picture: one frame per display, 0 without a "cover" child.
+    int64_t CoverSize() const;
 
     // Item size of a display's background for its "newformat" and "scale".
     static int64_t BackgroundSize(int32_t format, int32_t scale, int32_t width, int32_t height);

@@ -3,6 +3,10 @@
 #include "model/CPnPControl.h"
 #include "model/CPnPGroupSettings.h"
 #include "model/CPnPModel.h"
+#include "model/CPnPMultiScreen.h"
+#include "model/CPnPPicbank.h"
+#include "model/CPnPUIT.h"
+#include "model/CPnPButtonMapping.h"
 #include "model/CPnPSerial.h"
 #include "model/CPnPStatus.h"
 
@@ -85,13 +89,48 @@ public:
     }
 
 private:
+    // Flash the model addresses, written or not (picture banks, compressed slots ...).
+    void Need(uint32_t address, int64_t size) {
+        if (address >= kDirectRegion || size <= 0) return;
+        uint64_t end = uint64_t(address & 0x0FFFFFFFu) + uint64_t(size);
+        m_out.flashBytesNeeded = uint32_t(std::max<uint64_t>(m_out.flashBytesNeeded, std::min<uint64_t>(end, 0x10000000)));
+    }
+
     void Write(uint32_t address, std::vector<uint8_t> bytes) {
         if (bytes.empty()) return;
-        if (address < kDirectRegion) {
-            uint64_t end = uint64_t(address & 0x0FFFFFFFu) + bytes.size();
-            m_out.flashBytesNeeded = uint32_t(std::max<uint64_t>(m_out.flashBytesNeeded, std::min<uint64_t>(end, 0x10000000)));
-        }
+        Need(address, int64_t(bytes.size()));
         m_out.writes.push_back({address, std::move(bytes)});
+    }
+
+    void Extent(const CPnPBlock& b) {
+        for (const auto& it : b.items) Need(it->address, it->size);
+        switch (b.kind) {
+        case kPnPSettingsBlock: Need(b.address, static_cast<const CPnPBlockSettings&>(b).size); break;
+        case kPnPSettingsGroup:
+            for (const auto& blk : static_cast<const CPnPGroupSettings&>(b).blocks) Need(blk->address, blk->size);
+            break;
+        case kPnPControls: Need(b.address, static_cast<const CPnPControl&>(b).size); break;
+        case kPnPStatus: Need(b.address, static_cast<const CPnPStatus&>(b).size); break;
+        case kPnPUIT: Need(b.address, CPnPUIT::kFrameBytes); break;
+        case kPnPPicturebank: {
+            auto& p = static_cast<const CPnPPicbank&>(b);
+            Need(p.dataAddress, int64_t(CPnPPicbank::kImages + 1) * CPnPPicbank::kBlockSize);
+            Need(p.mapAddress, CPnPPicbank::kMapSize);
+            break;
+        }
+        case kPnPMultiScreen: {
+            auto& m = static_cast<const CPnPMultiScreen&>(b);
+            Need(m.address, m.size);
+            Need(m.coverAddress, m.CoverSize());
+            break;
+        }
+        case kPnPPanelMapping: {
+            auto& p = static_cast<const CPnPButtonMapping&>(b);
+            if (p.size != 0xFFFFFFFFu) Need(p.address, int64_t(p.size));
+            break;
+        }
+        default: break;
+        }
     }
 
     void Items(const CPnPBlock& b) {
@@ -228,6 +267,7 @@ private:
     }
 
     void Element(CPnPBlock& b, const TiXmlElement* e) {
+        Extent(b);
         Items(b);
         switch (b.kind) {
         case kPnPSettings: Register(static_cast<CPnPSettings&>(b), e); break;

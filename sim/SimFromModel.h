@@ -25,7 +25,8 @@ struct SimModelImage {
     std::vector<uint8_t> identity;
     std::vector<SimWrite> writes;  // in order; later writes win where they overlap
     std::vector<std::string> missingFiles;
-    // Highest flash offset (address bits 0-27, direct region excluded) written, plus one.
+    // Highest flash offset (address bits 0-27, direct region excluded) that the model names,
+    // plus one: the simulated chip must be at least this large.
     uint32_t flashBytesNeeded = 0;
 };
 
