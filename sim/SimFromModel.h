@@ -33,5 +33,43 @@ struct SimModelImage {
 // Reads the model file; relative "filename"s hang off programFolder (empty: the program's).
 SimModelImage SimFromModel(const std::string& modelPath, const std::string& programFolder = "");
 
+// Puts a model image into a simulated memory as its initial content. Image is the simulator's
+// memory (Direct(), SetFlash(region, offset, byte), FlashBytes(), kDirectBytes). Page-family
+// addresses map page p to p << pageShift with bits 28-31 choosing the region and 0xF0000000 up
+// the direct region; block-family addresses are plain flash offsets. False with error when a
+// write falls outside the memory (the chip is too small for the model).
+template <class Image>
+bool SimApplyModel(const SimModelImage& model, Image& img, bool pageFamily, uint32_t pageSize, uint32_t pageShift,
+                   std::string& error) {
+    const uint32_t flashBytes = img.FlashBytes();
+    for (const auto& w : model.writes) {
+        for (size_t i = 0; i < w.bytes.size(); ++i) {
+            const uint32_t a = w.address + uint32_t(i);
+            if (pageFamily && a >= 0xF0000000u) {
+                if (a - 0xF0000000u >= Image::kDirectBytes) {
+                    error = "model address outside the direct region: " + std::to_string(a);
+                    return false;
+                }
+                img.Direct()[a - 0xF0000000u] = w.bytes[i];
+                continue;
+            }
+            uint32_t region = 0, index = a;
+            if (pageFamily) {
+                const uint32_t off = a & 0x0FFFFFFFu, page = off >> pageShift, inPage = off & ((1u << pageShift) - 1);
+                region = a >> 28;
+                index = page * pageSize + inPage;
+                if (inPage >= pageSize) index = flashBytes;  // between pages: nothing there
+            }
+            if (index >= flashBytes || region >= Image::kRegions) {
+                error = "model address outside the flash chip: " + std::to_string(a) +
+                        " (the model needs " + std::to_string(model.flashBytesNeeded) + " bytes of flash)";
+                return false;
+            }
+            img.SetFlash(region, index, w.bytes[i]);
+        }
+    }
+    return true;
+}
+
 // Hex byte string "0A1B2C" -> bytes (pairs; a bad pair reads up to its first non-hex digit).
 std::vector<uint8_t> SimHexBytes(const std::string& text, size_t maxBytes);

@@ -54,6 +54,7 @@ std::vector<RSimOption>& SimOptionTable() {
                  return false;
              }
              o.chip = c->name;
+             o.chipSet = true;
              return true;
          }},
         {"--chip-id", "HH[:HH]", "report these identification bytes instead of the chip's (an unsupported chip)",
@@ -93,6 +94,10 @@ std::vector<RSimOption>& SimOptionTable() {
              o.identitySet = true;
              return true;
          }},
+        {"--model", "FILE", "device model file: signature (its file name when it lies in ModelsPnP/), identity, "
+                            "and, in a new image, the memory the model describes; without --chip the smallest "
+                            "chip that holds the model",
+         [](RSimOptions& o, const std::string& v, std::string&) { o.model = v; return true; }},
         {"--busy", "MS", "erases and commits keep the device busy this long (short: busy status and polls; "
                          "addressed: \"busy, not accepted\" to requests meanwhile)",
          [](RSimOptions& o, const std::string& v, std::string& e) { return IntOption(v, 0, 600000, o.busyMs, "--busy", e); }},

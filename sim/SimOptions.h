@@ -13,6 +13,8 @@ struct RSimOptions {
     std::string image;
     SimDialect dialect = SimDialect::PointB;
     std::string chip = "S25FL016K";
+    bool chipSet = false;
+    std::string model;  // --model: memory initialised from a model file
     std::vector<int> busAddresses;
     std::string signature;
     bool signatureSet = false;

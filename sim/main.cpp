@@ -7,6 +7,11 @@
 #include "sim/CSimDevice.h"
 #include "sim/CSimPty.h"
 #include "sim/SimOptions.h"
+#ifdef VARO_SIM_MODEL
+#include <sys/stat.h>
+
+#include "sim/SimFromModel.h"
+#endif
 
 namespace {
 std::atomic<bool> g_stop{false};
@@ -39,6 +44,21 @@ int main(int argc, char** argv) {
         return 64;
     }
     const RFlashChip* chip = FlashChipByName(opts.chip.c_str());
+#ifdef VARO_SIM_MODEL
+    SimModelImage model;
+    if (!opts.model.empty()) {
+        model = SimFromModel(opts.model);
+        if (model.result != 0) {
+            std::fprintf(stderr, "varosim: cannot load the model %s (result %d)\n", opts.model.c_str(), model.result);
+            return 66;
+        }
+        for (int i = 0; !opts.chipSet && chip->pageSize * chip->pages < model.flashBytesNeeded && i < FlashChipCount(); ++i)
+            if (FlashChipAt(i).s25fl && FlashChipAt(i).pageSize * FlashChipAt(i).pages >= model.flashBytesNeeded) chip = &FlashChipAt(i);
+        if (!opts.signatureSet) opts.signature = model.signature, opts.signatureSet = true;
+        if (!opts.identitySet && !model.identity.empty())
+            opts.identity.assign(model.identity.begin(), model.identity.end()), opts.identitySet = true;
+    }
+#endif
     const uint32_t flashBytes = chip->pageSize * chip->pages;
 
     std::vector<std::unique_ptr<CSimImage>> images;
@@ -47,10 +67,23 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < opts.busAddresses.size(); ++i) {
         auto img = std::make_unique<CSimImage>();
         const std::string path = i == 0 ? opts.image : opts.image + "." + std::to_string(opts.busAddresses[i]);
+#ifdef VARO_SIM_MODEL
+        struct stat st;
+        const bool fresh = ::stat(path.c_str(), &st) != 0;
+#endif
         if (!img->Open(path, chip->name, flashBytes, error)) {
             std::fprintf(stderr, "varosim: %s\n", error.c_str());
             return 66;
         }
+#ifdef VARO_SIM_MODEL
+        // A new image starts as the model describes; an existing one keeps what was written.
+        const bool pageFamily = opts.dialect == SimDialect::PointB || opts.dialect == SimDialect::BusB;
+        if (fresh && !opts.model.empty() &&
+            !SimApplyModel(model, *img, pageFamily, chip->pageSize, chip->pageShift, error)) {
+            std::fprintf(stderr, "varosim: %s\n", error.c_str());
+            return 66;
+        }
+#endif
         if (opts.signatureSet) {
             std::memset(img->Header().signature, 0, sizeof img->Header().signature);
             std::memcpy(img->Header().signature, opts.signature.data(), opts.signature.size());
