@@ -108,6 +108,9 @@ public:
             m_pid = -1;
         }
     }
+    // A device that falls silent without its line going away.
+    void Pause() { kill(m_pid, SIGSTOP); }
+    void Resume() { kill(m_pid, SIGCONT); }
     bool Ready() const {
         struct stat st;
         return ::stat(m_path.c_str(), &st) == 0;
