@@ -16,6 +16,8 @@
 
 #include <tinyxml.h>
 
+#include <cstdio>
+
 CPnPModel::~CPnPModel() { Clear(); }
 
 void CPnPModel::Clear() {
@@ -48,17 +50,54 @@ std::unique_ptr<CPnPBlock> PnPCreateElement(const TiXmlElement* e, int kind, con
     }
 }
 
+namespace {
+// Real model files nest a few levels; the XML parser and the element readers recurse once per
+// level, so a document nested deeper than this is refused before it can exhaust the stack.
+constexpr int kMaxNesting = 512;
+// Far beyond any model file; a larger file is not read into memory.
+constexpr long kMaxModelFileBytes = 64L << 20;
+
+bool NestingWithinLimit(const std::string& text) {
+    int depth = 0;
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == '<') {
+            char c = text[i + 1];
+            if (c == '/') {
+                --depth;
+            } else if (c != '!' && c != '?') {
+                if (++depth > kMaxNesting) return false;
+            }
+        } else if (text[i] == '/' && text[i + 1] == '>') {
+            --depth;
+        }
+    }
+    return true;
+}
+}  // namespace
+
 int CPnPModel::Load(const std::string& path) {
     Clear();
-    TiXmlDocument doc;
-    // Model files are single-byte text; the legacy encoding keeps bytes above 127 as they are.
-    if (!doc.LoadFile(path.c_str(), TIXML_ENCODING_LEGACY)) return kPnPCannotOpen;
-    return LoadDocument(doc);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return kPnPCannotOpen;
+    std::string text;
+    long length = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);
+    if (length < 0 || length > kMaxModelFileBytes || std::fseek(f, 0, SEEK_SET) != 0) {
+        std::fclose(f);
+        return kPnPCannotOpen;
+    }
+    text.resize(size_t(length));
+    size_t got = length ? std::fread(text.data(), 1, size_t(length), f) : 0;
+    std::fclose(f);
+    if (got != size_t(length)) return kPnPCannotOpen;
+    return LoadFromText(text);
 }
 
 int CPnPModel::LoadFromText(const std::string& xml) {
     Clear();
+    if (!NestingWithinLimit(xml)) return kPnPCannotOpen;
     TiXmlDocument doc;
+    // Model files are single-byte text; the legacy encoding keeps bytes above 127 as they are.
     doc.Parse(xml.c_str(), nullptr, TIXML_ENCODING_LEGACY);
     if (doc.Error()) return kPnPCannotOpen;
     return LoadDocument(doc);

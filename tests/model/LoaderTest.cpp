@@ -221,3 +221,22 @@ TEST(ModelLoader, PagesAndGroups) {
     EXPECT_EQ(m.PageTitle(m.pages[1]), "Video - S");
     EXPECT_EQ(m.PageTitle(m.pages[2]), "N");
 }
+
+TEST(ModelLoader, DeepNestingIsRefusedNotRecursedInto) {
+    auto nested = [](int depth) {
+        std::string open, close;
+        for (int i = 0; i < depth; ++i) {
+            open += "<node name=\"n" + std::to_string(i) + "\" address=\"+\">";
+            close += "</node>";
+        }
+        return "<m><pnp><settings>" + open + close + "</settings></pnp></m>";
+    };
+    CPnPModel m;
+    ASSERT_EQ(m.LoadFromText(nested(200)), kPnPLoaded);
+    auto* s = static_cast<CPnPSettings*>(m.FindFirst(kPnPSettings));
+    ASSERT_EQ(s->nodes.size(), 200u);
+    EXPECT_EQ(s->nodes[199]->depth, 199);
+    EXPECT_EQ(s->nodes[199]->address, 199u);
+    EXPECT_EQ(m.LoadFromText(nested(100000)), kPnPCannotOpen);
+    EXPECT_TRUE(m.elements.empty());
+}
