@@ -200,6 +200,13 @@ int CBlockFamily::SetBusAddress(uint8_t newAddress) {
 
 // ---------------------------------------------------------------- page family
 
+namespace {
+// Data writes get one attempt on point B: a device whose reply was lost has already written
+// the chunk and moved its address on, so sending it again would write it a second time
+// further on. A failed chunk instead restarts the page (or the direct write) from its address.
+constexpr int kWriteAttempts = 1;
+}  // namespace
+
 CPageFamily::CPageFamily(CFrameLink& frames, ILinkNotifier* notify, const char* name)
     : m_f(frames), m_notify(notify), m_name(name) {}
 
@@ -309,6 +316,23 @@ int CPageFamily::ReadPages(const Geometry& g, uint32_t n, uint8_t* out, const ui
                 // Bytes of this chunk that lie in the wanted range.
                 uint32_t from = pos < skip ? std::min(skip - pos, c) : 0;
                 uint32_t take = std::min(c - from, n - delivered);
+                if (!out) {
+                    // The preserved bytes around the range must hold what they held before.
+                    const uint8_t* got = m_f.RxData();
+                    auto checkOld = [&](const std::vector<uint8_t>& old, uint32_t a, uint32_t b) {
+                        for (uint32_t i = a; i < b; ++i)
+                            if (old.size() == ps && got[i] != old[pos + i]) return int(i);
+                        return -1;
+                    };
+                    int bad = p == g.first && g.head ? checkOld(m_headOld, 0, from) : -1;
+                    if (bad < 0 && p == g.last && g.tail) bad = checkOld(m_tailOld, from + take, c);
+                    if (bad >= 0) {
+                        DebugLog("%s(): verification failed at: %08X", m_name, pageAddr + pos + uint32_t(bad));
+                        failKind = kErrWriting;
+                        Fail(kErrWriting, pageAddr + pos + uint32_t(bad));
+                        return kLinkDevice;
+                    }
+                }
                 if (take) {
                     if (out) {
                         std::memcpy(out + delivered, m_f.RxData() + from, take);
@@ -368,7 +392,7 @@ int CPageFamily::WriteDirect(uint32_t a, uint32_t n, const uint8_t* buf) {
                 const int c = int(std::min<uint32_t>(n - off, 240));
                 m_f.Begin(0x04);
                 std::memcpy(m_f.ReqData(), buf + off, size_t(c));
-                r = Tx(0x04, c, 0);
+                r = Tx(0x04, c, 0, kWriteAttempts);
                 if (r != kLinkOk) {
                     failAt = a + off;
                     break;
@@ -410,22 +434,35 @@ int CPageFamily::WritePage(const Geometry& g, uint32_t p, uint32_t n, const uint
     const uint32_t ps = m_chip->pageSize;
     const uint32_t pageAddr = PageAddress(g, p);
     int r;
-    if ((p == g.first && g.head) || (p == g.last && g.tail)) {
-        DebugLog("%s(): read page needed", m_name);
-        r = SetAddress(pageAddr);
-        if (r != kLinkOk) {
-            Fail(r == kLinkDevice ? kErrReading : kErrNone, pageAddr);
-            return r;
-        }
-        for (uint32_t pos = 0; pos < ps; pos += 240) {
-            const uint32_t c = std::min<uint32_t>(ps - pos, 240);
-            r = ReadChunk(0x05, int(c));
+    const bool headPage = p == g.first && g.head;
+    const bool tailPage = p == g.last && g.tail;
+    if (headPage || tailPage) {
+        bool& loaded = headPage ? m_headLoaded : m_tailLoaded;
+        std::vector<uint8_t>& old = headPage ? m_headOld : m_tailOld;
+        if (!loaded) {
+            DebugLog("%s(): read page needed", m_name);
+            r = SetAddress(pageAddr);
             if (r != kLinkOk) {
-                Fail(r == kLinkDevice ? kErrReading : kErrNone, pageAddr + pos);
+                Fail(r == kLinkDevice ? kErrReading : kErrNone, pageAddr);
                 return r;
             }
-            std::memcpy(m_page.data() + pos, m_f.RxData(), c);
+            old.resize(ps);
+            for (uint32_t pos = 0; pos < ps; pos += 240) {
+                const uint32_t c = std::min<uint32_t>(ps - pos, 240);
+                r = ReadChunk(0x05, int(c));
+                if (r != kLinkOk) {
+                    Fail(r == kLinkDevice ? kErrReading : kErrNone, pageAddr + pos);
+                    return r;
+                }
+                std::memcpy(old.data() + pos, m_f.RxData(), c);
+            }
+            loaded = true;
+            if (headPage && tailPage) {
+                m_tailOld = old;
+                m_tailLoaded = true;
+            }
         }
+        std::memcpy(m_page.data(), old.data(), ps);
     }
     const uint32_t start = p == g.first ? g.head : 0;
     const uint32_t count = std::min(ps - start, n - consumed);
@@ -453,7 +490,7 @@ int CPageFamily::WritePage(const Geometry& g, uint32_t p, uint32_t n, const uint
         }
         m_f.Begin(cmd);
         std::memcpy(m_f.ReqData(), m_page.data() + pos, c);
-        r = Tx(cmd, int(c), 0);
+        r = Tx(cmd, int(c), 0, kWriteAttempts);
         DebugLog("%s(): write %d bytes", m_name, int(c));
         if (r != kLinkOk) {
             Fail(r == kLinkDevice ? kErrWriting : kErrNone, pageAddr + pos);
@@ -486,6 +523,7 @@ int CPageFamily::Write(uint32_t a, uint32_t n, const uint8_t* buf, bool verify) 
 
     const bool pb = PointB();
     const bool halve = pb && verify;
+    m_headLoaded = m_tailLoaded = false;
     int r = kLinkOk;
     for (int at = 0; at < (pb ? 5 : 1); ++at) {
         m_err.Clear();

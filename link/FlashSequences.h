@@ -79,6 +79,8 @@ private:
     Geometry Geo(uint32_t a, uint32_t n) const;
     uint32_t PageAddress(const Geometry& g, uint32_t p) const { return (p << m_chip->pageShift) + g.region; }
     // Reads the pages of [a, a+n): delivers into out, or compares with cmp when out is null.
+    // Verification also compares the preserved bytes of the first and last page with what
+    // they held before (m_headOld, m_tailOld).
     int ReadPages(const Geometry& g, uint32_t n, uint8_t* out, const uint8_t* cmp, bool verifyPass, int& failKind);
     int ReadDirect(uint32_t a, uint32_t n, uint8_t* buf);
     int WriteDirect(uint32_t a, uint32_t n, const uint8_t* buf);
@@ -93,4 +95,8 @@ private:
     const RFlashChip* m_chip = nullptr;
     RLinkError m_err;
     std::vector<uint8_t> m_page;
+    // Old contents of the partly written first and last page, read once per command: a retry
+    // must not read them back from a page its failed attempt already erased.
+    std::vector<uint8_t> m_headOld, m_tailOld;
+    bool m_headLoaded = false, m_tailLoaded = false;
 };

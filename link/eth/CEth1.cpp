@@ -2,6 +2,7 @@
 
 #include "app/ConfigStore.h"
 #include "app/DebugLog.h"
+#include "link/CSerial.h"
 
 #include <cstdio>
 
@@ -55,4 +56,10 @@ bool CEth1::PortReadData(uint8_t* data, int count) {
     m_connected = m_protocol == 6 ? m_tcp.IsConnected() : m_udp.IsConnected();
     if (ok && m_dump) Dump("PortReadData", data, count);
     return ok;
+}
+
+void CEth1::Install() {
+    CSerial::SetEthernetFactory([](int protocol, uint32_t ip, uint32_t localIp, ILinkNotifier* notify) {
+        return std::unique_ptr<CLongLivedLink>(new CEth1(protocol, ip, localIp, notify));
+    });
 }

@@ -16,6 +16,9 @@ public:
     CEth1(int protocol, uint32_t deviceIp, uint32_t localIp, ILinkNotifier* notify, uint16_t port = kPort);
     ~CEth1() override;
 
+    // Makes the command engine create this class for protocols 6 and 7.
+    static void Install();
+
     int Protocol() const { return m_protocol; }
     uint32_t DeviceIp() const { return m_deviceIp; }
     uint32_t LocalIp() const { return m_localIp; }
