@@ -51,14 +51,17 @@ CLanoraWin::CLanoraWin(QWidget* parent) : QWidget(parent) {
     m_deviceList->setRootIsDecorated(false);
     m_deviceList->setColumnCount(3);
     m_deviceList->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The column widths were chosen for a narrower system font than ours: scale them by how much
+    // wider a time stamp is here, so that "00:00:00.000" still fits its 80-pixel column.
+    const double scale = std::max(1.0, (fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 12) / 80.0);
     const int devWidths[] = {124, 154, 150};
-    for (int i = 0; i < 3; ++i) m_deviceList->setColumnWidth(i, devWidths[i]);
+    for (int i = 0; i < 3; ++i) m_deviceList->setColumnWidth(i, int(devWidths[i] * scale));
     m_logList = new QTreeWidget(this);
     m_logList->setRootIsDecorated(false);
     m_logList->setColumnCount(5);
     m_logList->setUniformRowHeights(true);
     const int logWidths[] = {72, 80, 110, 128, 512};
-    for (int i = 0; i < 5; ++i) m_logList->setColumnWidth(i, logWidths[i]);
+    for (int i = 0; i < 5; ++i) m_logList->setColumnWidth(i, int(logWidths[i] * scale));
     m_logList->hide();
 
     m_languages = new QComboBox(this);
