@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Varoctl.h"
+#include "app/Strings.h"
 #include "pictures/CPicture.h"
 #include "signals/ByteStream.h"
 #include "signals/CUIT.h"
@@ -18,13 +19,9 @@ int FileResultToExit(int r) {
     return r == kFileOk ? 0 : kExitDataErr;
 }
 
-const char* FileMessage(int r) {
-    switch (r) {
-    case kFileCannotOpen: return "Error opening file!";
-    case kFileCorrupt: return "Loading failed - file is corrupt!";
-    case kFileCannotCreate: return "Error saving file!";
-    default: return "";
-    }
+// The operator's message for a file result: 21201 to 21203 with the path.
+void ReportFile(int r, const std::string& path) {
+    std::fprintf(stderr, "varoctl: %s\n", FormatMessage(kStrFileError + r, {path}).c_str());
 }
 
 // The parameters the editor shows for each kind.
@@ -74,7 +71,7 @@ int Show(const std::string& path) {
         SignalSet set;
         int r = LoadSignalFile(path, set);
         if (r != kFileOk) {
-            std::fprintf(stderr, "varoctl: %s\n\n%s\n", FileMessage(r), path.c_str());
+            ReportFile(r, path);
             return FileResultToExit(r);
         }
         std::printf("%s: signal file, %zu spans per component\n", path.c_str(), set[0].spans.size());
@@ -84,7 +81,7 @@ int Show(const std::string& path) {
     CUIT table;
     int r = table.Load(path);
     if (r != kFileOk) {
-        std::fprintf(stderr, "varoctl: %s\n\n%s\n", FileMessage(r), path.c_str());
+        ReportFile(r, path);
         return FileResultToExit(r);
     }
     long masked = 0;
@@ -106,9 +103,10 @@ int FromPicture(const std::string& image, const std::string& out) {
     table.Reset();
     int r = table.BuildFromPicture(image);
     if (r != CPicture::kLoadOk) {
-        std::fprintf(stderr, "varoctl: %s\n\n%s\n",
-                     r == CPicture::kLoadCannotOpen ? "Error opening image file:" : "Invalid image file format:",
-                     image.c_str());
+        // 21301 and 21303: the image loader's own messages.
+        std::string text = r == CPicture::kLoadCannotOpen ? FormatMessage(kStrImageError + r, {image})
+                                                          : "Invalid image file format:\n\n" + image;
+        std::fprintf(stderr, "varoctl: %s\n", text.c_str());
         return r == CPicture::kLoadCannotOpen ? kExitNoInput : kExitDataErr;
     }
     if (table.windows.empty())
@@ -117,7 +115,7 @@ int FromPicture(const std::string& image, const std::string& out) {
                      "static image.\n");
     r = table.Save(out);
     if (r != kFileOk) {
-        std::fprintf(stderr, "varoctl: %s\n\n%s\n", FileMessage(r), out.c_str());
+        ReportFile(r, out);
         return FileResultToExit(r);
     }
     std::printf("%s: %zu window%s\n", out.c_str(), table.windows.size(), table.windows.size() == 1 ? "" : "s");
@@ -130,12 +128,12 @@ int Frame(const std::string& path, const std::string& png) {
     CUIT table;
     int r = table.Load(path);
     if (r != kFileOk) {
-        std::fprintf(stderr, "varoctl: %s\n\n%s\n", FileMessage(r), path.c_str());
+        ReportFile(r, path);
         return FileResultToExit(r);
     }
     CPicture pic;
     if (!table.FrameToPicture(pic) || pic.SavePNG(png) != 0) {
-        std::fprintf(stderr, "varoctl: Error saving file!\n\n%s\n", png.c_str());
+        ReportFile(kFileCannotCreate, png);
         return kExitCantCreate;
     }
     return 0;
