@@ -362,6 +362,14 @@ TEST(UIT, DamagedFilesAreRejectedAndTheTableKept) {
         {"luma without spans", UitFile(1, {yArray({})}, 1)},
         {"span of no samples", UitFile(1, {yArray({{0, 0.0}, {702, 0.0}})}, 1)},
         {"span longer than a line", UitFile(1, {yArray({{703, 0.0}})}, 1)},
+        {"chroma longer than a line", UitFile(1, {[](CByteSink& o) {
+                                                      o.PutI32(0);
+                                                      o.PutI32(576);
+                                                      PutArray(o, {{702, 0.0}});
+                                                      PutArray(o, {{702, 0.0}, {1, 0.0}});
+                                                      PutArray(o, {{702, 0.0}});
+                                                  }},
+                                                  1)},
     };
     for (const auto& c : cases) {
         TempDir::WriteAll(dir.File("bad.uit"), c.file);
