@@ -193,6 +193,15 @@ std::vector<RModuleListRecord> ModuleRefresh(uint32_t localIp, const RModuleTimi
     return MergeModuleLists(mods.modules, devs.devices);
 }
 
+std::vector<RModuleRecord> ModuleFindDevices(uint32_t localIp, const RModuleTiming& timing) {
+    RBroadcastResult r;
+    ModuleBroadcast(localIp, EModuleMode::CollectModules, ModuleRequest(ModuleCmd::kList), r, timing);
+    std::stable_sort(r.modules.begin(), r.modules.end(), [](const RModuleRecord& a, const RModuleRecord& b) {
+        return int32_t(ModuleGetIp(&a.bytes[14])) < int32_t(ModuleGetIp(&b.bytes[14]));
+    });
+    return r.modules;
+}
+
 bool ModuleReadPassport(uint32_t localIp, const RMac* mac, uint32_t deviceIp, RPassportRead& out,
                         const RModuleTiming& timing) {
     out.pages.clear();

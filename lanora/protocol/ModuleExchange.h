@@ -44,6 +44,10 @@ std::vector<RModuleInterface> ModuleLocalInterfaces();
 // Refresh as the setup tool does it: module records, then device records, merged and sorted.
 std::vector<RModuleListRecord> ModuleRefresh(uint32_t localIp, const RModuleTiming& timing = {});
 
+// The configuration program's search: "TiBblIsT" on both ports, one record per MAC, sorted by
+// the address read as a signed little-endian 32-bit integer. Nothing found gives an empty list.
+std::vector<RModuleRecord> ModuleFindDevices(uint32_t localIp, const RModuleTiming& timing = {});
+
 // Passport and its history pages, by MAC (broadcast) or from a known address (mac == nullptr).
 struct RPassportRead {
     std::array<uint8_t, kPassportSize> passport{};

@@ -390,6 +390,33 @@ private slots:
         QCOMPARE(w->Log().Size(), size_t(0));
     }
 
+    void choosingAnotherInterface() {
+        if (!NetReady()) QSKIP("network namespaces cannot be created here");
+        QVERIFY(m_ns->AddAddress(0, "198.18.0.11/24"));
+        auto& dev = AddDevice(Device("198.18.0.2", 0x55));
+        auto w = StartedWin();
+        QCOMPARE(w->Interfaces()->count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(w->DeviceList()->topLevelItemCount(), 1, 5000);
+        int before = dev.Requests();
+        w->SelectInterface(1);
+        QCOMPARE(w->LocalIp(), Ip("198.18.0.11"));
+        QCOMPARE(QSettings(QStringLiteral("Varo"), QStringLiteral("Lanora")).value("Config/LocalIP").toInt(),
+                 int(Ip("198.18.0.11")));
+        QVERIFY2(dev.Requests() >= before + 4, "a refresh from the new interface (two requests, two ports)");
+        QCOMPARE(w->DeviceList()->topLevelItemCount(), 1);
+        // In log mode the listener moves instead.
+        w->SetLogMode(true);
+        w->SelectInterface(0);
+        QCOMPARE(dev.Requests(), before + 4);
+        {
+            CNetNsEnter in(m_ns->Name(1));
+            dev.SendLog("on the first interface", Ip("198.18.0.1"));
+        }
+        QTRY_COMPARE(w->Log().Size(), size_t(1));
+        w->SetLogMode(false);
+        CNetNsPair::Run("ip -n " + m_ns->Name(0) + " addr del 198.18.0.11/24 dev vethA");
+    }
+
     // Refresh, setup and passport against the simulator running as a program of its own.
     void endToEndAgainstSimulator() {
         if (!NetReady()) QSKIP("network namespaces cannot be created here");

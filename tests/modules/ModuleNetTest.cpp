@@ -102,6 +102,21 @@ TEST_F(ModuleNetNs, RefreshListsEachModuleOnceWithNames) {
     EXPECT_EQ(find.modules.size(), 2u);
 }
 
+TEST_F(ModuleNetNs, FindSortsBySignedLittleEndianAddress) {
+    // 198.18.0.200 read little-endian has its top bit set: it sorts before 198.18.0.3.
+    ASSERT_TRUE(m_ns.AddAddress(1, "198.18.0.3/24"));
+    ASSERT_TRUE(m_ns.AddAddress(1, "198.18.0.200/24"));
+    Add(Device("198.18.0.3", kMac2));
+    Add(Device("198.18.0.200", kMac1));
+    CNetNsEnter in(m_ns.Name(0));
+    auto found = ModuleFindDevices(m_local, Fast());
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(ModuleGetIp(&found[0].bytes[14]), Ip("198.18.0.200"));
+    EXPECT_EQ(ModuleGetIp(&found[1].bytes[14]), Ip("198.18.0.3"));
+    m_devices.clear();
+    EXPECT_TRUE(ModuleFindDevices(m_local, Fast()).empty());
+}
+
 TEST_F(ModuleNetNs, ShortHelloIgnoredButDeviceRecordStillLists) {
     auto c = Device("198.18.0.2", kMac1);
     c.helloLength = 25;
