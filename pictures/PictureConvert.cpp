@@ -63,51 +63,70 @@ inline __m128i FloorEpi32(__m128 x) {
 }
 #endif
 
+#ifdef __SSE2__
+// Broadcast constants of the picture-to-device kernel.
+struct ToDevConsts {
+    __m128 yr, yg, yb, cbb, cbg, cbr, crr, crg, crb, half, vs, c128, c16, c240;
+    __m128i m255, i16, i235;
+    ToDevConsts(const Coeffs& k, float s)
+        : yr(_mm_set1_ps(k.yr)), yg(_mm_set1_ps(k.yg)), yb(_mm_set1_ps(k.yb)), cbb(_mm_set1_ps(k.cbb)),
+          cbg(_mm_set1_ps(k.cbg)), cbr(_mm_set1_ps(k.cbr)), crr(_mm_set1_ps(k.crr)), crg(_mm_set1_ps(k.crg)),
+          crb(_mm_set1_ps(k.crb)), half(_mm_set1_ps(0.5f)), vs(_mm_set1_ps(s)), c128(_mm_set1_ps(128.0f)),
+          c16(_mm_set1_ps(16.0f)), c240(_mm_set1_ps(240.0f)), m255(_mm_set1_epi32(255)), i16(_mm_set1_epi32(16)),
+          i235(_mm_set1_epi32(235)) {}
+};
+
+struct PairVec {
+    __m128i y0, y1, a0, a1;
+    __m128 cb, cr;
+};
+
+// Four pixel pairs (eight pixels from px) at once; the same operations as PairScalar.
+inline PairVec PairsSimd(const uint32_t* px, const ToDevConsts& c) {
+    __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(px)));
+    __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(px + 4)));
+    __m128i p0 = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+    __m128i p1 = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    __m128 r0 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p0, 16), c.m255));
+    __m128 g0 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p0, 8), c.m255));
+    __m128 b0 = _mm_cvtepi32_ps(_mm_and_si128(p0, c.m255));
+    __m128 r1 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p1, 16), c.m255));
+    __m128 g1 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p1, 8), c.m255));
+    __m128 b1 = _mm_cvtepi32_ps(_mm_and_si128(p1, c.m255));
+    // Luma is never negative, so truncation is floor; values fit 16 bits, so the 16-bit
+    // min/max clamp the 32-bit lanes correctly.
+    __m128 yf0 = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(c.yr, r0), _mm_mul_ps(c.yg, g0)), _mm_mul_ps(c.yb, b0)), c.half);
+    __m128 yf1 = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(c.yr, r1), _mm_mul_ps(c.yg, g1)), _mm_mul_ps(c.yb, b1)), c.half);
+    PairVec v;
+    v.y0 = _mm_max_epi16(_mm_min_epi16(_mm_add_epi32(_mm_cvttps_epi32(yf0), c.i16), c.i235), c.i16);
+    v.y1 = _mm_max_epi16(_mm_min_epi16(_mm_add_epi32(_mm_cvttps_epi32(yf1), c.i16), c.i235), c.i16);
+    __m128 cb0 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(c.cbb, b0), _mm_mul_ps(c.cbg, g0)), _mm_mul_ps(c.cbr, r0));
+    __m128 cb1 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(c.cbb, b1), _mm_mul_ps(c.cbg, g1)), _mm_mul_ps(c.cbr, r1));
+    __m128 cr0 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(c.crr, r0), _mm_mul_ps(c.crg, g0)), _mm_mul_ps(c.crb, b0));
+    __m128 cr1 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(c.crr, r1), _mm_mul_ps(c.crg, g1)), _mm_mul_ps(c.crb, b1));
+    __m128 cb = _mm_cvtepi32_ps(FloorEpi32(_mm_add_ps(_mm_mul_ps(_mm_add_ps(cb0, cb1), c.half), c.half)));
+    __m128 cr = _mm_cvtepi32_ps(FloorEpi32(_mm_add_ps(_mm_mul_ps(_mm_add_ps(cr0, cr1), c.half), c.half)));
+    v.cb = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(cb, c.vs), c.c128), c.c16), c.c240);
+    v.cr = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(cr, c.vs), c.c128), c.c16), c.c240);
+    v.a0 = _mm_sub_epi32(c.m255, _mm_srli_epi32(p0, 24));
+    v.a1 = _mm_sub_epi32(c.m255, _mm_srli_epi32(p1, 24));
+    return v;
+}
+#endif
+
 // One row of pixels to pairs.
 void RowToPairs(const uint32_t* px, size_t pairs, const Coeffs& k, float s, PairRow& o) {
     size_t i = 0;
 #ifdef __SSE2__
-    const __m128 yr = _mm_set1_ps(k.yr), yg = _mm_set1_ps(k.yg), yb = _mm_set1_ps(k.yb);
-    const __m128 cbb = _mm_set1_ps(k.cbb), cbg = _mm_set1_ps(k.cbg), cbr = _mm_set1_ps(k.cbr);
-    const __m128 crr = _mm_set1_ps(k.crr), crg = _mm_set1_ps(k.crg), crb = _mm_set1_ps(k.crb);
-    const __m128 half = _mm_set1_ps(0.5f), vs = _mm_set1_ps(s), c128 = _mm_set1_ps(128.0f);
-    const __m128 c16 = _mm_set1_ps(16.0f), c240 = _mm_set1_ps(240.0f);
-    const __m128i m255 = _mm_set1_epi32(255), i16 = _mm_set1_epi32(16), i235 = _mm_set1_epi32(235);
+    const ToDevConsts c(k, s);
     for (; i + 4 <= pairs; i += 4) {
-        __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(px + 2 * i)));
-        __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(px + 2 * i + 4)));
-        __m128i p0 = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
-        __m128i p1 = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
-        __m128 r0 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p0, 16), m255));
-        __m128 g0 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p0, 8), m255));
-        __m128 b0 = _mm_cvtepi32_ps(_mm_and_si128(p0, m255));
-        __m128 r1 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p1, 16), m255));
-        __m128 g1 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p1, 8), m255));
-        __m128 b1 = _mm_cvtepi32_ps(_mm_and_si128(p1, m255));
-        // Luma is never negative, so truncation is floor; values fit 16 bits, so the 16-bit
-        // min/max clamp the 32-bit lanes correctly.
-        __m128 yf0 = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(yr, r0), _mm_mul_ps(yg, g0)), _mm_mul_ps(yb, b0)), half);
-        __m128 yf1 = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(yr, r1), _mm_mul_ps(yg, g1)), _mm_mul_ps(yb, b1)), half);
-        __m128i y0 = _mm_add_epi32(_mm_cvttps_epi32(yf0), i16);
-        __m128i y1 = _mm_add_epi32(_mm_cvttps_epi32(yf1), i16);
-        y0 = _mm_max_epi16(_mm_min_epi16(y0, i235), i16);
-        y1 = _mm_max_epi16(_mm_min_epi16(y1, i235), i16);
-        __m128 cb0 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(cbb, b0), _mm_mul_ps(cbg, g0)), _mm_mul_ps(cbr, r0));
-        __m128 cb1 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(cbb, b1), _mm_mul_ps(cbg, g1)), _mm_mul_ps(cbr, r1));
-        __m128 cr0 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(crr, r0), _mm_mul_ps(crg, g0)), _mm_mul_ps(crb, b0));
-        __m128 cr1 = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(crr, r1), _mm_mul_ps(crg, g1)), _mm_mul_ps(crb, b1));
-        __m128 cb = _mm_cvtepi32_ps(FloorEpi32(_mm_add_ps(_mm_mul_ps(_mm_add_ps(cb0, cb1), half), half)));
-        __m128 cr = _mm_cvtepi32_ps(FloorEpi32(_mm_add_ps(_mm_mul_ps(_mm_add_ps(cr0, cr1), half), half)));
-        cb = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(cb, vs), c128), c16), c240);
-        cr = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(cr, vs), c128), c16), c240);
-        __m128i a0 = _mm_sub_epi32(m255, _mm_srli_epi32(p0, 24));
-        __m128i a1 = _mm_sub_epi32(m255, _mm_srli_epi32(p1, 24));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.y0[i]), y0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.y1[i]), y1);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.a0[i]), a0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.a1[i]), a1);
-        _mm_storeu_ps(&o.cb[i], cb);
-        _mm_storeu_ps(&o.cr[i], cr);
+        PairVec v = PairsSimd(px + 2 * i, c);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.y0[i]), v.y0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.y1[i]), v.y1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.a0[i]), v.a0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.a1[i]), v.a1);
+        _mm_storeu_ps(&o.cb[i], v.cb);
+        _mm_storeu_ps(&o.cr[i], v.cr);
     }
 #endif
     for (; i < pairs; ++i) PairScalar(px[2 * i], px[2 * i + 1], k, s, o, i);
@@ -172,6 +191,32 @@ void PackRow(int format, const PairRow& r, size_t pairs, uint8_t* out) {
         }
         break;
     }
+}
+
+// Pixels straight to device bytes for the 8-bit formats: no intermediate row. Chroma is at
+// least 16, so truncation to an integer is the same as in PackRow.
+void ConvertRow8(int format, const uint32_t* px, size_t pairs, const Coeffs& k, float s, PairRow& tail, uint8_t* out) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const ToDevConsts c(k, s);
+    for (; i + 4 <= pairs; i += 4) {
+        PairVec v = PairsSimd(px + 2 * i, c);
+        __m128i cb = _mm_cvttps_epi32(v.cb), cr = _mm_cvttps_epi32(v.cr);
+        if (format == 3) {
+            __m128i w0 = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(v.y0, 16), _mm_slli_epi32(cb, 8)), v.a0);
+            __m128i w1 = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(v.y1, 16), _mm_slli_epi32(cr, 8)), v.a1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * i), _mm_unpacklo_epi32(w0, w1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * i + 16), _mm_unpackhi_epi32(w0, w1));
+        } else {
+            __m128i w = _mm_or_si128(_mm_or_si128(cb, _mm_slli_epi32(v.y0, 8)),
+                                     _mm_or_si128(_mm_slli_epi32(cr, 16), _mm_slli_epi32(v.y1, 24)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), w);
+        }
+    }
+#endif
+    size_t rest = pairs - i;
+    for (size_t j = 0; j < rest; ++j) PairScalar(px[2 * (i + j)], px[2 * (i + j) + 1], k, s, tail, j);
+    PackRow(format, tail, rest, out + i * size_t(DeviceBytesPerPair(format)));
 }
 
 // Device pairs already expanded to 8 bits.
@@ -258,37 +303,79 @@ inline void PixelScalar(int32_t y, int32_t cbv, int32_t crv, int32_t a, const Co
     *out = uint32_t(255 - a) << 24 | R << 16 | G << 8 | B;
 }
 
+#ifdef __SSE2__
+struct FromDevConsts {
+    __m128 c1164, rcr, gcr, gcb, bcb, half, zero, f255;
+    __m128i i16, i128, i255, m255;
+    explicit FromDevConsts(const Coeffs& k)
+        : c1164(_mm_set1_ps(1.164f)), rcr(_mm_set1_ps(k.rcr)), gcr(_mm_set1_ps(k.gcr)), gcb(_mm_set1_ps(k.gcb)),
+          bcb(_mm_set1_ps(k.bcb)), half(_mm_set1_ps(0.5f)), zero(_mm_setzero_ps()), f255(_mm_set1_ps(255.0f)),
+          i16(_mm_set1_epi32(16)), i128(_mm_set1_epi32(128)), i255(_mm_set1_epi32(255)), m255(_mm_set1_epi32(255)) {}
+};
+
+// floor(v + 0.5) clamped to 0..255; clamping first is the same, and leaves truncation = floor.
+inline __m128i Chan(__m128 v, const FromDevConsts& c) {
+    return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_add_ps(v, c.half), c.zero), c.f255));
+}
+
+// Four pairs (8-bit values in 32-bit lanes) to eight pixels; the same operations as PixelScalar.
+inline void PixelsSimd(__m128i y0, __m128i y1, __m128i cbi, __m128i cri, __m128i a0, __m128i a1,
+                       const FromDevConsts& c, uint32_t* px) {
+    __m128 yp0 = _mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(y0, c.i16)), c.c1164);
+    __m128 yp1 = _mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(y1, c.i16)), c.c1164);
+    __m128 cb = _mm_cvtepi32_ps(_mm_sub_epi32(cbi, c.i128));
+    __m128 cr = _mm_cvtepi32_ps(_mm_sub_epi32(cri, c.i128));
+    __m128 tr = _mm_mul_ps(c.rcr, cr), tgr = _mm_mul_ps(c.gcr, cr), tgb = _mm_mul_ps(c.gcb, cb), tb = _mm_mul_ps(c.bcb, cb);
+    __m128i R0 = Chan(_mm_add_ps(yp0, tr), c), R1 = Chan(_mm_add_ps(yp1, tr), c);
+    __m128i G0 = Chan(_mm_sub_ps(_mm_sub_ps(yp0, tgr), tgb), c), G1 = Chan(_mm_sub_ps(_mm_sub_ps(yp1, tgr), tgb), c);
+    __m128i B0 = Chan(_mm_add_ps(yp0, tb), c), B1 = Chan(_mm_add_ps(yp1, tb), c);
+    __m128i T0 = _mm_sub_epi32(c.i255, a0), T1 = _mm_sub_epi32(c.i255, a1);
+    __m128i P0 = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(T0, 24), _mm_slli_epi32(R0, 16)), _mm_or_si128(_mm_slli_epi32(G0, 8), B0));
+    __m128i P1 = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(T1, 24), _mm_slli_epi32(R1, 16)), _mm_or_si128(_mm_slli_epi32(G1, 8), B1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(px), _mm_unpacklo_epi32(P0, P1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(px + 4), _mm_unpackhi_epi32(P0, P1));
+}
+#endif
+
 void PairsToRow(const DevRow& r, size_t pairs, const Coeffs& k, uint32_t* px) {
     size_t i = 0;
 #ifdef __SSE2__
-    const __m128 c1164 = _mm_set1_ps(1.164f), rcr = _mm_set1_ps(k.rcr), gcr = _mm_set1_ps(k.gcr);
-    const __m128 gcb = _mm_set1_ps(k.gcb), bcb = _mm_set1_ps(k.bcb), half = _mm_set1_ps(0.5f);
-    const __m128 zero = _mm_setzero_ps(), f255 = _mm_set1_ps(255.0f);
-    const __m128i i16 = _mm_set1_epi32(16), i128 = _mm_set1_epi32(128), i255 = _mm_set1_epi32(255);
-    auto chan = [&](__m128 v) { return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_add_ps(v, half), zero), f255)); };
+    const FromDevConsts c(k);
     auto load = [](const int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-    for (; i + 4 <= pairs; i += 4) {
-        __m128 yp0 = _mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(load(&r.y0[i]), i16)), c1164);
-        __m128 yp1 = _mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(load(&r.y1[i]), i16)), c1164);
-        __m128 cb = _mm_cvtepi32_ps(_mm_sub_epi32(load(&r.cb[i]), i128));
-        __m128 cr = _mm_cvtepi32_ps(_mm_sub_epi32(load(&r.cr[i]), i128));
-        __m128 tr = _mm_mul_ps(rcr, cr), tgr = _mm_mul_ps(gcr, cr), tgb = _mm_mul_ps(gcb, cb), tb = _mm_mul_ps(bcb, cb);
-        __m128i R0 = chan(_mm_add_ps(yp0, tr)), R1 = chan(_mm_add_ps(yp1, tr));
-        __m128i G0 = chan(_mm_sub_ps(_mm_sub_ps(yp0, tgr), tgb)), G1 = chan(_mm_sub_ps(_mm_sub_ps(yp1, tgr), tgb));
-        __m128i B0 = chan(_mm_add_ps(yp0, tb)), B1 = chan(_mm_add_ps(yp1, tb));
-        __m128i T0 = _mm_sub_epi32(i255, load(&r.a0[i])), T1 = _mm_sub_epi32(i255, load(&r.a1[i]));
-        __m128i P0 = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(T0, 24), _mm_slli_epi32(R0, 16)),
-                                  _mm_or_si128(_mm_slli_epi32(G0, 8), B0));
-        __m128i P1 = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(T1, 24), _mm_slli_epi32(R1, 16)),
-                                  _mm_or_si128(_mm_slli_epi32(G1, 8), B1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(px + 2 * i), _mm_unpacklo_epi32(P0, P1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(px + 2 * i + 4), _mm_unpackhi_epi32(P0, P1));
-    }
+    for (; i + 4 <= pairs; i += 4)
+        PixelsSimd(load(&r.y0[i]), load(&r.y1[i]), load(&r.cb[i]), load(&r.cr[i]), load(&r.a0[i]), load(&r.a1[i]), c,
+                   px + 2 * i);
 #endif
     for (; i < pairs; ++i) {
         PixelScalar(r.y0[i], r.cb[i], r.cr[i], r.a0[i], k, px + 2 * i);
         PixelScalar(r.y1[i], r.cb[i], r.cr[i], r.a1[i], k, px + 2 * i + 1);
     }
+}
+
+// Device bytes straight to pixels for the 8-bit formats 2 (and unlisted codes) and 3.
+void DeviceRow8(int format, const uint8_t* in, size_t pairs, const Coeffs& k, DevRow& tail, uint32_t* px) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const FromDevConsts c(k);
+    for (; i + 4 <= pairs; i += 4) {
+        if (format == 3) {
+            __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8 * i)));
+            __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8 * i + 16)));
+            __m128i w0 = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+            __m128i w1 = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+            PixelsSimd(_mm_and_si128(_mm_srli_epi32(w0, 16), c.m255), _mm_and_si128(_mm_srli_epi32(w1, 16), c.m255),
+                       _mm_and_si128(_mm_srli_epi32(w0, 8), c.m255), _mm_and_si128(_mm_srli_epi32(w1, 8), c.m255),
+                       _mm_and_si128(w0, c.m255), _mm_and_si128(w1, c.m255), c, px + 2 * i);
+        } else {
+            __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
+            PixelsSimd(_mm_and_si128(_mm_srli_epi32(w, 8), c.m255), _mm_srli_epi32(w, 24), _mm_and_si128(w, c.m255),
+                       _mm_and_si128(_mm_srli_epi32(w, 16), c.m255), c.i255, c.i255, c, px + 2 * i);
+        }
+    }
+#endif
+    size_t rest = pairs - i;
+    UnpackRow(format, in + i * size_t(DeviceBytesPerPair(format)), rest, tail);
+    PairsToRow(tail, rest, k, px + 2 * i);
 }
 
 bool CheckBuffer(int format, int width, int height, size_t bufSize, int& lineLength) {
@@ -350,10 +437,15 @@ bool PictureToDevice(const CPicture& pic, bool hdtv, int format, int saturation,
     float s = SaturationFactor(pic, hdtv, saturation);
     size_t pairs = size_t(pic.Width() / 2);
     size_t stride = size_t(lineLength / 2) * size_t(DeviceBytesPerPair(format));
-    PairRow row(pairs);
+    bool eightBit = !(format == 0 || format == 1 || format == 4);
+    PairRow row(eightBit ? 4 : pairs);
     for (int y = 0; y < pic.Height(); ++y) {
-        RowToPairs(pic.Row(y), pairs, k, s, row);
-        PackRow(format, row, pairs, buf + size_t(y) * stride);
+        if (eightBit) {
+            ConvertRow8(format, pic.Row(y), pairs, k, s, row, buf + size_t(y) * stride);
+        } else {
+            RowToPairs(pic.Row(y), pairs, k, s, row);
+            PackRow(format, row, pairs, buf + size_t(y) * stride);
+        }
     }
     return true;
 }
@@ -367,10 +459,15 @@ bool DeviceToPicture(CPicture& pic, int lineLength, const uint8_t* buf, size_t b
     const Coeffs& k = hdtv ? k709 : k601;
     size_t pairs = size_t(pic.Width() / 2);
     size_t stride = size_t(lineLength / 2) * size_t(DeviceBytesPerPair(format));
-    DevRow row(pairs);
+    bool eightBit = !(format == 0 || format == 1 || format == 4);
+    DevRow row(eightBit ? 4 : pairs);
     for (int y = 0; y < pic.Height(); ++y) {
-        UnpackRow(format, buf + size_t(y) * stride, pairs, row);
-        PairsToRow(row, pairs, k, pic.Row(y));
+        if (eightBit) {
+            DeviceRow8(format, buf + size_t(y) * stride, pairs, k, row, pic.Row(y));
+        } else {
+            UnpackRow(format, buf + size_t(y) * stride, pairs, row);
+            PairsToRow(row, pairs, k, pic.Row(y));
+        }
     }
     return true;
 }
