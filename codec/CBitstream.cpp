@@ -37,6 +37,12 @@ void CBitstream::StoreWord() {
     m_acc &= (uint64_t(1) << m_waiting) - 1;
 }
 
+int CBitstream::StoreWordSlow(uint32_t w, int pos) {
+    m_pos = pos;
+    for (int s = 24; s >= 0 && !m_overflow; s -= 8) StoreByte(uint8_t(w >> s));
+    return m_pos;
+}
+
 void CBitstream::Flush() {
     if (m_overflow) return;
     if (m_waiting & 7) Put(0, 8 - (m_waiting & 7));

@@ -40,6 +40,44 @@ public:
         m_waiting += n;
         if (m_waiting >= 32) StoreWord();
     }
+    // For tight loops: the writer's state in locals, put back with SaveCursor. Between the two
+    // the writer itself must not be used.
+    struct Cursor {
+        uint64_t acc;
+        int waiting;
+        int pos;
+        int fastLimit;  // whole words may be stored while pos < fastLimit
+        uint8_t* buffer;
+        int64_t bits;
+    };
+    TAMO_INLINE Cursor LoadCursor() const {
+        return Cursor{m_acc, m_waiting, m_pos, m_overflow ? -1 : m_capacity - 4, m_start, 0};
+    }
+    TAMO_INLINE void SaveCursor(const Cursor& c) {
+        m_acc = c.acc;
+        m_waiting = c.waiting;
+        m_pos = c.pos;
+        if (!m_overflow) m_totalBits += c.bits;
+    }
+    // Appends like Put, on the cursor.
+    TAMO_INLINE void Put(Cursor& c, uint32_t bits, int n) {
+        c.acc = (c.acc << n) | bits;
+        c.waiting += n;
+        c.bits += n;
+        if (c.waiting >= 32) {
+            c.waiting -= 32;
+            const uint32_t w = uint32_t(c.acc >> c.waiting);
+            if (c.pos < c.fastLimit) {
+                const uint32_t be = __builtin_bswap32(w);
+                std::memcpy(c.buffer + c.pos, &be, 4);
+                c.pos += 4;
+            } else {
+                c.pos = StoreWordSlow(w, c.pos);
+                if (m_overflow) c.fastLimit = -1;
+            }
+        }
+    }
+
     // Zero bits to a byte boundary, then zero bytes up to a multiple of 32 bits in all.
     void Flush();
 
@@ -75,6 +113,7 @@ public:
 
 private:
     void StoreWord();
+    int StoreWordSlow(uint32_t w, int pos);
     void StoreByte(uint8_t b);
     TAMO_INLINE void Refill() {
         if (m_pos + 8 <= m_capacity) {

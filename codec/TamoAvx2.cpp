@@ -28,7 +28,7 @@ struct BlockAvx2 {
 
 // Rows first: t[y] = sum over x of d[y][x] * M(., x); then columns: X[v] = sum over y of
 // M(v, y) * t[y]. Same products and the same order of sums as the other implementations.
-void TransformBlock(const uint8_t* src, int stride, int32_t* out, const float* m, const __m256* mt) {
+void TransformBlock(const uint8_t* src, int stride, tamo::Coef* out, const float* m, const __m256* mt) {
     alignas(32) float d[64];
     const __m256 bias = _mm256_set1_ps(128.0f);
     for (int y = 0; y < 8; ++y) {
@@ -47,17 +47,38 @@ void TransformBlock(const uint8_t* src, int stride, int32_t* out, const float* m
         for (int y = 1; y < 8; ++y) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_broadcast_ss(m + v * 8 + y), t[y]));
         _mm256_store_si256(reinterpret_cast<__m256i*>(nat + v * 8), _mm256_cvtps_epi32(acc));
     }
-    for (int p = 0; p < 64; ++p) out[p] = nat[tamo::kScanToNatural[p]];
+    for (int p = 0; p < 64; ++p) out[p] = tamo::Coef(nat[tamo::kScanToNatural[p]]);
 }
 
 }  // namespace
 
 namespace tamo {
 
+uint64_t QuantizeBlockAvx2(const Coef* x, const float* recip, int32_t* levels) {
+    const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256 maxLevel = _mm256_set1_ps(1024.0f);
+    const __m256i zero = _mm256_setzero_si256();
+    uint64_t mask = 0;
+    for (int i = 0; i < 64; i += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+        const __m256i halves[2] = {_mm256_cvtepi16_epi32(_mm256_castsi256_si128(v)), _mm256_cvtepi16_epi32(_mm256_extracti128_si256(v, 1))};
+        for (int h = 0; h < 2; ++h) {
+            const int o = i + 8 * h;
+            __m256 f = _mm256_and_ps(_mm256_cvtepi32_ps(halves[h]), absMask);
+            f = _mm256_min_ps(_mm256_mul_ps(f, _mm256_loadu_ps(recip + o)), maxLevel);
+            __m256i a = _mm256_cvttps_epi32(f);
+            const int nz = ~_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(a, zero))) & 0xFF;
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels + o), _mm256_sign_epi32(a, halves[h]));
+            mask |= uint64_t(nz) << o;
+        }
+    }
+    return mask & ~uint64_t(1);
+}
+
 bool DecodeRowAvx2(RowContext& rc) { return DecodeRowT<BlockAvx2>(rc); }
 
 void TransformPictureAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int rows,
-                          int columns, int32_t* store) {
+                          int columns, Coef* store) {
     const float* m = ForwardMatrix();
     alignas(32) float mtf[64];
     for (int x = 0; x < 8; ++x)

@@ -4,7 +4,11 @@
 #include "codec/TamoTables.h"
 
 #include <cmath>
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -68,27 +72,47 @@ bool TamoDecoder::Decode(const uint8_t* stream, int size, uint8_t* y, uint8_t* c
     const Geometry& g = *GeometryOf(type);
     auto decodeRow = (m_impl == TransformImpl::Avx2 && Avx2Available()) ? DecodeRowAvx2 : DecodeRowPortable;
     const int cw = g.width / 2;
-    int pos = 32;
-    for (int r = 0; r < g.rows; ++r) {
-        const int remaining = size - pos;
+
+    // The row records first: where each row starts. Rows up to a bad record are still decoded.
+    std::vector<int> start(size_t(g.rows));
+    int rows = 0;
+    bool ok = true;
+    for (int pos = 32; rows < g.rows; ++rows) {
         // The row header itself must be there; the row data may run short (zero bits).
-        if (remaining < 4 || stream[pos] != uint8_t(r)) return false;
-        const int n = (stream[pos + 2] << 8) | stream[pos + 3];
-        uint8_t* ly = y + size_t(r) * 16 * g.width;
-        uint8_t* lcb = cb + size_t(r) * 8 * cw;
-        uint8_t* lcr = cr + size_t(r) * 8 * cw;
-        if (n <= 1) {
-            std::memset(ly, 0, size_t(16) * g.width);
-            std::memset(lcb, 128, size_t(8) * cw);
-            std::memset(lcr, 128, size_t(8) * cw);
-        } else {
-            m_reader.StartRead(stream + pos + 4, remaining - 4);
-            RowContext rc{&m_reader, g.columns, ly, lcb, lcr, g.width, cw, {0, 0, 0}};
-            if (!decodeRow(rc)) return false;
+        if (size - pos < 4 || stream[pos] != uint8_t(rows)) {
+            ok = false;
+            break;
         }
-        pos += 4 * n;
+        start[size_t(rows)] = pos;
+        pos += 4 * ((stream[pos + 2] << 8) | stream[pos + 3]);
     }
-    return true;
+
+    std::atomic<bool> rowsOk{true};
+    auto decodeRows = [&](int r0, int r1) {
+        CBitstream reader;
+        for (int r = r0; r < r1 && rowsOk; ++r) {
+            const int pos = start[size_t(r)];
+            const int n = (stream[pos + 2] << 8) | stream[pos + 3];
+            uint8_t* ly = y + size_t(r) * 16 * g.width;
+            uint8_t* lcb = cb + size_t(r) * 8 * cw;
+            uint8_t* lcr = cr + size_t(r) * 8 * cw;
+            if (n <= 1) {
+                std::memset(ly, 0, size_t(16) * g.width);
+                std::memset(lcb, 128, size_t(8) * cw);
+                std::memset(lcr, 128, size_t(8) * cw);
+                continue;
+            }
+            reader.StartRead(stream + pos + 4, size - pos - 4);
+            RowContext rc{&reader, g.columns, ly, lcb, lcr, g.width, cw, {0, 0, 0}};
+            if (!decodeRow(rc)) rowsOk = false;
+        }
+    };
+    const int n = std::max(1, std::min(m_threads, rows));
+    std::vector<std::thread> threads;
+    for (int i = 1; i < n; ++i) threads.emplace_back(decodeRows, rows * i / n, rows * (i + 1) / n);
+    decodeRows(0, rows / n);
+    for (auto& t : threads) t.join();
+    return ok && rowsOk;
 }
 
 void TamoDecoder::ToRgb(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int height,

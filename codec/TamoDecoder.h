@@ -29,6 +29,9 @@ public:
 
     // True on success. The planes are touched only once the header has been accepted.
     bool Decode(const uint8_t* stream, int size, uint8_t* y, uint8_t* cb, uint8_t* cr);
+    // Threads decoding rows side by side (rows are independent); 1 by default.
+    void SetThreads(int threads) { m_threads = threads < 1 ? 1 : threads; }
+
     // Picture type of a stream whose header is acceptable, else 0.
     static int StreamType(const uint8_t* stream, int size);
 
@@ -38,5 +41,5 @@ public:
 
 private:
     tamo::TransformImpl m_impl;
-    CBitstream m_reader;
+    int m_threads = 1;
 };

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
+#include <vector>
 
 using namespace tamo;
 
@@ -15,8 +17,9 @@ constexpr int kMaxRowWords = 0xFFFF;   // so does a row's length
 constexpr int kSampleStep = 1291;
 }  // namespace
 
-TamoEncoder::TamoEncoder(int budgetUnits, int type, int frameRate)
-    : m_type(type), m_frameRate(frameRate) {
+TamoEncoder::TamoEncoder(int budgetUnits, int type, int frameRate, TransformImpl impl)
+    : m_type(type), m_frameRate(frameRate), m_impl(impl) {
+    m_quantize = impl == TransformImpl::Avx2 && Avx2Available() ? QuantizeBlockAvx2 : QuantizeBlockPortable;
     const Geometry* g = GeometryOf(type);
     if (!g) return;
     m_width = g->width;
@@ -26,7 +29,7 @@ TamoEncoder::TamoEncoder(int budgetUnits, int type, int frameRate)
     // A larger budget could not be written into the header; the caller's buffer holds more.
     m_budgetUnits = std::clamp(budgetUnits, 0, kMaxUnits);
     m_budgetBytes = m_budgetUnits * 512;
-    m_coefficients = new (std::nothrow) int32_t[size_t(m_rows) * m_columns * 6 * 64];
+    m_coefficients = new (std::nothrow) Coef[size_t(m_rows) * m_columns * 6 * 64];
     SetScale(1);
 }
 
@@ -35,86 +38,81 @@ TamoEncoder::~TamoEncoder() { delete[] m_coefficients; }
 void TamoEncoder::SetScale(int scale) {
     m_scale = scale;
     if (scale > 64) return;
-    for (int c = 0; c < 2; ++c) {
-        const uint8_t* w = c == 0 ? kWeightLuma : kWeightChroma;
-        for (int p = 0; p < 64; ++p) {
-            uint32_t d = uint32_t(scale) * w[p];
-            m_quant[c].threshold[p] = (d + 31) / 32;
-            // Exact for every n < 2^32 / d; n = |X| * 32 stays below 2^16.
-            m_quant[c].magic[p] = uint32_t((uint64_t(1) << 32) / d + 1);
-        }
-    }
+    QuantizerReciprocals(scale, kWeightLuma, m_quant[0].recip);
+    QuantizerReciprocals(scale, kWeightChroma, m_quant[1].recip);
 }
 
-void TamoEncoder::Transform(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, TransformImpl impl) {
-    TransformPicture(impl, y, cb, cr, m_width, m_rows, m_columns, m_coefficients);
+namespace {
+// Runs fn(0 ... n-1), fn(0) on the calling thread.
+template <typename Fn>
+void ParallelFor(int n, Fn fn) {
+    std::vector<std::thread> threads;
+    for (int i = 1; i < n; ++i) threads.emplace_back(fn, i);
+    fn(0);
+    for (auto& t : threads) t.join();
+}
+}  // namespace
+
+void TamoEncoder::Transform(const uint8_t* y, const uint8_t* cb, const uint8_t* cr) {
+    const int n = std::min(m_threads, m_rows);
+    const size_t cw = size_t(m_width) / 2;
+    ParallelFor(n, [&](int i) {
+        const int r0 = m_rows * i / n, r1 = m_rows * (i + 1) / n;
+        TransformPicture(m_impl, y + size_t(r0) * 16 * m_width, cb + size_t(r0) * 8 * cw, cr + size_t(r0) * 8 * cw,
+                         m_width, r1 - r0, m_columns, m_coefficients + size_t(r0) * m_columns * 384);
+    });
 }
 
-void TamoEncoder::CodeBlock(const int32_t* x, int component, const Quant& q) {
-    const CodeTables& t = Tables();
-    CBitstream& bw = *m_bits;
+namespace {
 
-    int d = x[0] - m_pred[component];
-    m_pred[component] = x[0];
-    uint32_t ad = uint32_t(std::abs(d));
-    int cat = ad ? 32 - __builtin_clz(ad) : 0;
-    uint32_t extra = d > 0 ? uint32_t(d) : uint32_t(d + (1 << cat) - 1);
-    bw.Put((t.dc[cat].bits << cat) | extra, t.dc[cat].len + cat);
+TAMO_INLINE void CodeBlock(CBitstream& bw, CBitstream::Cursor& cur, const CodeTables& t, const Coef* x, int& pred,
+                           const float* recip, uint64_t (*quantize)(const Coef*, const float*, int32_t*)) {
+    const int d = x[0] - pred;
+    pred = x[0];
+    const uint32_t ad = uint32_t(std::abs(d));
+    const int cat = ad ? 32 - __builtin_clz(ad) : 0;
+    const uint32_t extra = d > 0 ? uint32_t(d) : uint32_t(d + (1 << cat) - 1);
+    bw.Put(cur, (t.dc[cat].bits << cat) | extra, t.dc[cat].len + cat);
 
-    uint64_t mask = 0;
-    for (int p = 1; p < 64; ++p) mask |= uint64_t(uint32_t(std::abs(x[p])) >= q.threshold[p]) << p;
-
+    alignas(32) int32_t levels[64];
+    uint64_t mask = quantize(x, recip, levels);
     int last = 0;
     while (mask) {
-        int p = __builtin_ctzll(mask);
+        const int p = __builtin_ctzll(mask);
         mask &= mask - 1;
-        int run = p - last - 1;
+        const int run = p - last - 1;
         last = p;
-        int v = x[p];
-        uint32_t n = uint32_t(std::abs(v)) * 32;
-        uint32_t a = uint32_t((uint64_t(n) * q.magic[p]) >> 32);
-        a = std::min(a, 1024u);  // cannot happen with 8-bit samples; keeps the 4-bit field valid
-        uint32_t level, ext = 0;
-        int flags = 0;
-        if (a <= 64) {
-            level = a;
-        } else if ((a & 63) == 0) {
-            level = 64;
-            ext = a / 64 - 1;
-            flags = kAcExtFlag;
-        } else {
-            level = a & 63;
-            ext = a / 64;
-            flags = kAcExtFlag;
-        }
-        if (run) flags |= kAcRunFlag;
-        const Code& sc = t.ac[flags * 64 + int(level) - 1];
-        uint32_t bits = (sc.bits << 1) | uint32_t(v < 0);
-        int len = sc.len + 1;
-        if (flags & kAcExtFlag) {
-            bits = (bits << 4) | ext;
-            len += 4;
-        }
+        const int v = levels[p];
+        const LevelCode& lc = t.level[run != 0][std::abs(v)];
+        uint32_t bits = lc.bits | (uint32_t(v < 0) << lc.signShift);
+        int len = lc.len;
         if (run) {
             const Code& rc = t.run[run];
             bits = (bits << rc.len) | rc.bits;
             len += rc.len;
         }
-        bw.Put(bits, len);
+        bw.Put(cur, bits, len);
     }
-    bw.Put(t.ac[kAcEob].bits, t.ac[kAcEob].len);
+    bw.Put(cur, t.ac[kAcEob].bits, t.ac[kAcEob].len);
 }
 
-void TamoEncoder::CodeMacroblock(int m) {
-    const int32_t* x = m_coefficients + size_t(m) * 384;
-    m_bits->Put(uint32_t(m_scale - 1), 6);
-    CodeBlock(x, 0, m_quant[0]);
-    CodeBlock(x + 64, 0, m_quant[0]);
-    CodeBlock(x + 128, 1, m_quant[1]);
-    CodeBlock(x + 192, 2, m_quant[1]);
-    CodeBlock(x + 256, 0, m_quant[0]);
-    CodeBlock(x + 320, 0, m_quant[0]);
+}  // namespace
+
+void TamoEncoder::CodeMacroblockInto(CBitstream& bw, int pred[3], int m) const {
+    const Coef* x = m_coefficients + size_t(m) * 384;
+    const CodeTables& t = Tables();
+    CBitstream::Cursor cur = bw.LoadCursor();
+    bw.Put(cur, uint32_t(m_scale - 1), 6);
+    CodeBlock(bw, cur, t, x, pred[0], m_quant[0].recip, m_quantize);
+    CodeBlock(bw, cur, t, x + 64, pred[0], m_quant[0].recip, m_quantize);
+    CodeBlock(bw, cur, t, x + 128, pred[1], m_quant[1].recip, m_quantize);
+    CodeBlock(bw, cur, t, x + 192, pred[2], m_quant[1].recip, m_quantize);
+    CodeBlock(bw, cur, t, x + 256, pred[0], m_quant[0].recip, m_quantize);
+    CodeBlock(bw, cur, t, x + 320, pred[0], m_quant[0].recip, m_quantize);
+    bw.SaveCursor(cur);
 }
+
+void TamoEncoder::CodeMacroblock(int m) { CodeMacroblockInto(*m_bits, m_pred, m); }
 
 int TamoEncoder::SearchScale(uint8_t* out) {
     const int64_t rowBudget = int64_t(m_budgetBytes) * 8 / m_rows;
@@ -147,20 +145,92 @@ int TamoEncoder::SearchScale(uint8_t* out) {
     return q;
 }
 
+void TamoEncoder::WriteHeader(uint32_t frameNumber, uint8_t* out) const {
+    std::memset(out, 0, 32);
+    std::memcpy(out, "Tamo", 4);
+    out[4] = uint8_t(m_type);
+    out[5] = uint8_t(m_frameRate);
+    out[6] = uint8_t(m_budgetUnits >> 8);
+    out[7] = uint8_t(m_budgetUnits);
+    out[8] = uint8_t(frameNumber >> 24);
+    out[9] = uint8_t(frameNumber >> 16);
+    out[10] = uint8_t(frameNumber >> 8);
+    out[11] = uint8_t(frameNumber);
+}
+
+// Rows are coded independently, each thread its share into a scratch buffer of the budget's
+// size; then the rows are checked in order exactly as one writer after the other would have
+// seen them (a row overflows when its bytes reach what is left of the budget) and copied.
+int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* out) {
+    const int n = std::min(m_threads, m_rows);
+    m_scratch.resize(size_t(n));
+    for (auto& s : m_scratch) s.resize(size_t(m_budgetBytes));
+    std::vector<int> rowBytes(static_cast<size_t>(m_rows)), rowOffset(static_cast<size_t>(m_rows));
+    std::vector<char> rowBad(static_cast<size_t>(m_rows));
+    for (int q = scale;; ++q) {
+        SetScale(q);
+        WriteHeader(frameNumber, out);
+        if (q > 64) {
+            for (int r = 0; r < m_rows; ++r) {
+                uint8_t* h = out + 32 + 4 * r;
+                h[0] = uint8_t(r);
+                h[1] = 0;
+                h[2] = 0;
+                h[3] = 1;
+            }
+            return 32 + 4 * m_rows;
+        }
+        ParallelFor(n, [&](int i) {
+            const int r0 = m_rows * i / n, r1 = m_rows * (i + 1) / n;
+            uint8_t* buf = m_scratch[size_t(i)].data();
+            CBitstream w;
+            int off = 0;
+            for (int r = r0; r < r1; ++r) {
+                w.StartWrite(buf + off, m_budgetBytes - off);
+                int pred[3] = {0, 0, 0};
+                for (int c = 0; c < m_columns; ++c) CodeMacroblockInto(w, pred, r * m_columns + c);
+                w.Flush();
+                rowBad[size_t(r)] = w.Overflow();
+                if (w.Overflow()) {
+                    for (int k = r + 1; k < r1; ++k) rowBad[size_t(k)] = 1;
+                    return;
+                }
+                rowOffset[size_t(r)] = off;
+                rowBytes[size_t(r)] = w.BytesStored();
+                off += w.BytesStored();
+            }
+        });
+        int used = 32;
+        bool overflow = false;
+        for (int r = 0; r < m_rows && !overflow; ++r) {
+            const int b = rowBytes[size_t(r)];
+            overflow = rowBad[size_t(r)] || b >= m_budgetBytes - used - 4 || b / 4 + 1 > kMaxRowWords;
+            used += 4 + b;
+        }
+        if (overflow) continue;
+        used = 32;
+        for (int r = 0; r < m_rows; ++r) {
+            const int b = rowBytes[size_t(r)];
+            int owner = 0;  // the thread whose share holds row r
+            while (r >= m_rows * (owner + 1) / n) ++owner;
+            uint8_t* h = out + used;
+            h[0] = uint8_t(r);
+            h[1] = 0;
+            h[2] = uint8_t((b / 4 + 1) >> 8);
+            h[3] = uint8_t(b / 4 + 1);
+            std::memcpy(h + 4, m_scratch[size_t(owner)].data() + rowOffset[size_t(r)], size_t(b));
+            used += 4 + b;
+        }
+        return used;
+    }
+}
+
 int TamoEncoder::FinalCoding(uint32_t frameNumber, int scale, uint8_t* out) {
+    if (m_threads > 1) return FinalCodingParallel(frameNumber, scale, out);
     SetWriter(&m_writer);
     for (int q = scale;; ++q) {
         SetScale(q);
-        std::memset(out, 0, 32);
-        std::memcpy(out, "Tamo", 4);
-        out[4] = uint8_t(m_type);
-        out[5] = uint8_t(m_frameRate);
-        out[6] = uint8_t(m_budgetUnits >> 8);
-        out[7] = uint8_t(m_budgetUnits);
-        out[8] = uint8_t(frameNumber >> 24);
-        out[9] = uint8_t(frameNumber >> 16);
-        out[10] = uint8_t(frameNumber >> 8);
-        out[11] = uint8_t(frameNumber);
+        WriteHeader(frameNumber, out);
         int used = 32;
         bool overflow = false;
         for (int r = 0; r < m_rows && !overflow; ++r) {

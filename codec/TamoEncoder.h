@@ -3,13 +3,14 @@
 #include "codec/TamoTransform.h"
 
 #include <cstdint>
+#include <vector>
 
 // Encodes one 8-bit YCbCr 4:2:0 picture into a stream that fits a byte budget: one transform
 // pass, a scale search on a sample of macroblocks, then the final coding, raising the scale
 // while the picture does not fit (up to the empty picture).
 class TamoEncoder {
 public:
-    TamoEncoder(int budgetUnits, int type, int frameRate);
+    TamoEncoder(int budgetUnits, int type, int frameRate, tamo::TransformImpl impl = tamo::BestTransform());
     virtual ~TamoEncoder();
     TamoEncoder(const TamoEncoder&) = delete;
     TamoEncoder& operator=(const TamoEncoder&) = delete;
@@ -23,30 +24,32 @@ public:
     int Encode(uint32_t frameNumber, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out);
 
     // The steps of Encode, for tests and benchmarks.
-    void Transform(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
-                   tamo::TransformImpl impl = tamo::BestTransform());
+    void Transform(const uint8_t* y, const uint8_t* cb, const uint8_t* cr);
     int SearchScale(uint8_t* out);
     int FinalCoding(uint32_t frameNumber, int scale, uint8_t* out);
+
+    // Threads for the transform and the final coding (rows are independent); 1 by default,
+    // the file encoder's workers keep it so.
+    void SetThreads(int threads) { m_threads = threads < 1 ? 1 : threads; }
 
     int Scale() const { return m_scale; }
     int BudgetBytes() const { return m_budgetBytes; }
     int Rows() const { return m_rows; }
     int Columns() const { return m_columns; }
-    const int32_t* Coefficients() const { return m_coefficients; }
-    int32_t* Coefficients() { return m_coefficients; }
+    const tamo::Coef* Coefficients() const { return m_coefficients; }
+    tamo::Coef* Coefficients() { return m_coefficients; }
 
     // Codes macroblock m (raster index) with the current scale into the current writer.
     void CodeMacroblock(int m);
     void ResetPredictors() { m_pred[0] = m_pred[1] = m_pred[2] = 0; }
     void SetScale(int scale);
     void SetWriter(CBitstream* writer) { m_bits = writer; }
+    void CodeMacroblockInto(CBitstream& bw, int pred[3], int m) const;
 
 private:
     struct Quant {
-        uint32_t threshold[64];  // smallest |X| whose level is not zero
-        uint32_t magic[64];      // floor(n / d) == (n * magic) >> 32 for the n that occur
+        alignas(32) float recip[64];  // see QuantizeBlockPortable
     };
-    void CodeBlock(const int32_t* x, int component, const Quant& q);
 
     CBitstream* m_bits = nullptr;
     int m_type = 0;
@@ -57,10 +60,17 @@ private:
     int m_frameRate = 0;
     int m_budgetUnits = 0;
     int m_budgetBytes = 0;
-    int32_t* m_coefficients = nullptr;
+    tamo::Coef* m_coefficients = nullptr;
     int m_scale = 1;
     int m_pred[3] = {0, 0, 0};
 
+    tamo::TransformImpl m_impl;
+    uint64_t (*m_quantize)(const tamo::Coef*, const float*, int32_t*) = nullptr;
     CBitstream m_writer;
+    int m_threads = 1;
+    std::vector<std::vector<uint8_t>> m_scratch;  // per thread, for the parallel final coding
+
+    void WriteHeader(uint32_t frameNumber, uint8_t* out) const;
+    int FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* out);
     Quant m_quant[2];  // luma, chroma for m_scale
 };

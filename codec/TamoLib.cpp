@@ -5,13 +5,22 @@
 #include "codec/TamoEncoder.h"
 #include "codec/TamoTables.h"
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace {
+
+// Single pictures use the processors there are; rows code and decode independently.
+int PictureThreads() {
+    static const int n = std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    return n;
+}
 
 int EncodePlanes(int type, int units, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out) {
     if (!y || !cb || !cr || !out) return 0;
     TamoEncoder enc(units, type, 0);
+    enc.SetThreads(PictureThreads());
     return enc.Encode(0, y, cb, cr, out);
 }
 
@@ -38,12 +47,14 @@ TAMO_EXPORT int Tamo_Encode_4K(int budgetUnits, const uint8_t* y, const uint8_t*
 TAMO_EXPORT int Tamo_Decode(const uint8_t* stream, int size, uint8_t* y, uint8_t* cb, uint8_t* cr) {
     if (!y || !cb || !cr) return 1;
     TamoDecoder dec;
+    dec.SetThreads(PictureThreads());
     return dec.Decode(stream, size, y, cb, cr) ? 0 : 1;
 }
 
 TAMO_EXPORT int Tamo_Decode_RGB(const uint8_t* stream, int size, uint8_t* y, uint8_t* cb, uint8_t* cr, uint8_t* rgb) {
     if (!y || !cb || !cr || !rgb) return 1;
     TamoDecoder dec;
+    dec.SetThreads(PictureThreads());
     if (!dec.Decode(stream, size, y, cb, cr)) return 1;
     const tamo::Geometry& g = *tamo::GeometryOf(TamoDecoder::StreamType(stream, size));
     TamoDecoder::ToRgb(y, cb, cr, g.width, g.height, rgb);

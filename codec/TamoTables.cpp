@@ -123,6 +123,23 @@ CodeTables* Build() {
         Fill(t->ac16, 16, c, [&] { return e; });
     });
 
+    for (int withRun = 0; withRun < 2; ++withRun)
+        for (uint32_t a = 1; a <= 1024; ++a) {
+            uint32_t level = a, ext = 0;
+            int flags = withRun ? kAcRunFlag : 0;
+            if (a > 64) {
+                flags |= kAcExtFlag;
+                level = a % 64 ? a % 64 : 64;
+                ext = a % 64 ? a / 64 : a / 64 - 1;
+            }
+            const Code& c = t->ac[flags * 64 + int(level) - 1];
+            LevelCode& lc = t->level[withRun][a];
+            if (flags & kAcExtFlag)
+                lc = {(c.bits << 5) | ext, uint8_t(c.len + 5), 4};
+            else
+                lc = {c.bits << 1, uint8_t(c.len + 1), 0};
+        }
+
     Canonical(RunSymbolsInCodeOrder(), [&](int run, Code c) {
         t->run[run] = c;
         Fill(t->run7, 7, c, [&] { return SmallEntry{c.len, uint8_t(run)}; });

@@ -47,6 +47,14 @@ struct SmallEntry {
     uint8_t value;  // DC category or run
 };
 
+// AC symbol with its sign slot and extension bits for a level magnitude 1 ... 1024 (the sign
+// bit goes in at signShift); the run code, when there is a run, follows.
+struct LevelCode {
+    uint32_t bits;
+    uint8_t len;
+    uint8_t signShift;
+};
+
 struct CodeTables {
     Code dc[12];
     Code ac[257];
@@ -56,6 +64,7 @@ struct CodeTables {
     AcEntry ac16[65536];
     SmallEntry run7[128];
     SmallEntry run10[1024];
+    LevelCode level[2][1025];  // [run follows][magnitude]
 };
 const CodeTables& Tables();
 

@@ -45,7 +45,7 @@ int RoundEven(float f) { return int(std::nearbyint(f)); }
 
 #if defined(__SSE2__)
 // Row pass then column pass, four lanes at a time.
-void TransformBlockSse(const uint8_t* src, int stride, int32_t* out, const float* m, const float* mt) {
+void TransformBlockSse(const uint8_t* src, int stride, Coef* out, const float* m, const float* mt) {
     alignas(16) float d[64];
     const __m128i zero = _mm_setzero_si128();
     const __m128 bias = _mm_set1_ps(128.0f);
@@ -80,7 +80,7 @@ void TransformBlockSse(const uint8_t* src, int stride, int32_t* out, const float
         _mm_store_si128(reinterpret_cast<__m128i*>(nat + v * 8), _mm_cvtps_epi32(lo));
         _mm_store_si128(reinterpret_cast<__m128i*>(nat + v * 8 + 4), _mm_cvtps_epi32(hi));
     }
-    for (int p = 0; p < 64; ++p) out[p] = nat[kScanToNatural[p]];
+    for (int p = 0; p < 64; ++p) out[p] = Coef(nat[kScanToNatural[p]]);
 }
 #endif
 
@@ -104,7 +104,7 @@ TransformImpl BestTransform() {
 const float* ForwardMatrix() { return Mats().m; }
 const float* BasisImages() { return Mats().basis; }
 
-void TransformBlockReference(const uint8_t* src, int stride, int32_t* out) {
+void TransformBlockReference(const uint8_t* src, int stride, Coef* out) {
     const float* m = ForwardMatrix();
     float d[8][8], t[8][8];
     for (int y = 0; y < 8; ++y)
@@ -122,13 +122,13 @@ void TransformBlockReference(const uint8_t* src, int stride, int32_t* out) {
             for (int y = 1; y < 8; ++y) acc = acc + m[v * 8 + y] * t[y][u];
             nat[v * 8 + u] = RoundEven(acc);
         }
-    for (int p = 0; p < 64; ++p) out[p] = nat[kScanToNatural[p]];
+    for (int p = 0; p < 64; ++p) out[p] = Coef(nat[kScanToNatural[p]]);
 }
 
 namespace {
 template <typename BlockFn>
 void ForEachBlock(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int rows,
-                  int columns, int32_t* store, BlockFn fn) {
+                  int columns, Coef* store, BlockFn fn) {
     const int cw = width / 2;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c) {
@@ -146,21 +146,58 @@ void ForEachBlock(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int wi
 }  // namespace
 
 void TransformPicturePortable(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width,
-                              int rows, int columns, int32_t* store) {
+                              int rows, int columns, Coef* store) {
 #if defined(__SSE2__)
     const float* m = ForwardMatrix();
     alignas(16) float mt[64];
     for (int x = 0; x < 8; ++x)
         for (int u = 0; u < 8; ++u) mt[x * 8 + u] = m[u * 8 + x];
     ForEachBlock(y, cb, cr, width, rows, columns, store,
-                 [&](const uint8_t* s, int stride, int32_t* o) { TransformBlockSse(s, stride, o, m, mt); });
+                 [&](const uint8_t* s, int stride, Coef* o) { TransformBlockSse(s, stride, o, m, mt); });
 #else
     ForEachBlock(y, cb, cr, width, rows, columns, store, TransformBlockReference);
 #endif
 }
 
+void QuantizerReciprocals(int scale, const uint8_t* weights, float* recip) {
+    recip[0] = 0.0f;  // DC is not quantised
+    for (int p = 1; p < 64; ++p) recip[p] = float((1.0 + 1.0 / (1 << 20)) * 32.0 / (double(scale) * weights[p]));
+}
+
+uint64_t QuantizeBlockPortable(const Coef* x, const float* recip, int32_t* levels) {
+    uint64_t mask = 0;
+#if defined(__SSE2__)
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    const __m128 maxLevel = _mm_set1_ps(1024.0f);
+    const __m128i zero = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+        const __m128i halves[2] = {_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16), _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16)};
+        for (int h = 0; h < 2; ++h) {
+            const int o = i + 4 * h;
+            __m128 f = _mm_and_ps(_mm_cvtepi32_ps(halves[h]), absMask);
+            f = _mm_min_ps(_mm_mul_ps(f, _mm_loadu_ps(recip + o)), maxLevel);
+            __m128i a = _mm_cvttps_epi32(f);
+            const int nz = ~_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, zero))) & 0xF;
+            const __m128i s = _mm_srai_epi32(halves[h], 31);
+            a = _mm_sub_epi32(_mm_xor_si128(a, s), s);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + o), a);
+            mask |= uint64_t(nz) << o;
+        }
+    }
+#else
+    for (int p = 0; p < 64; ++p) {
+        float f = std::fabs(float(x[p])) * recip[p];
+        int a = int(f < 1024.0f ? f : 1024.0f);
+        levels[p] = x[p] < 0 ? -a : a;
+        mask |= uint64_t(a != 0) << p;
+    }
+#endif
+    return mask & ~uint64_t(1);
+}
+
 void TransformPicture(TransformImpl impl, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
-                      int width, int rows, int columns, int32_t* store) {
+                      int width, int rows, int columns, Coef* store) {
     switch (impl) {
     case TransformImpl::Avx2:
         if (Avx2Available()) {

@@ -6,6 +6,9 @@
 // summed from the first term on, no fused multiply-add), so all give identical results.
 namespace tamo {
 
+// Coefficients fit 16 bits: DC is -1024 ... 1016 and no AC value exceeds about 930.
+using Coef = int16_t;
+
 enum class TransformImpl { Reference, Portable, Avx2 };
 
 bool Avx2Available();
@@ -21,15 +24,22 @@ const float* BasisImages();
 // blocks (Y top-left, Y top-right, Cb, Cr, Y bottom-left, Y bottom-right) of 64 coefficients
 // in scan order, each rounded to the nearest integer, ties to even.
 void TransformPicture(TransformImpl impl, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
-                      int width, int rows, int columns, int32_t* store);
+                      int width, int rows, int columns, Coef* store);
 
 // One block of samples with the given stride, coefficients in scan order.
-void TransformBlockReference(const uint8_t* src, int stride, int32_t* out);
+void TransformBlockReference(const uint8_t* src, int stride, Coef* out);
 
 // Per implementation (AVX2 only callable when Avx2Available()).
 void TransformPicturePortable(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width,
-                              int rows, int columns, int32_t* store);
+                              int rows, int columns, Coef* store);
 void TransformPictureAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width,
-                          int rows, int columns, int32_t* store);
+                          int rows, int columns, Coef* store);
+
+// Quantises the AC coefficients of a block: levels[p] = sign(x) * min(floor(|x| * 32 / d), 1024)
+// for p = 1 ... 63, computed as |x| times recip[p] = (1 + 2^-20) * 32 / d in single precision,
+// which is exact for every |x| that occurs (see the test). Returns the mask of non-zero levels.
+void QuantizerReciprocals(int scale, const uint8_t* weights, float* recip);
+uint64_t QuantizeBlockPortable(const Coef* x, const float* recip, int32_t* levels);
+uint64_t QuantizeBlockAvx2(const Coef* x, const float* recip, int32_t* levels);
 
 }  // namespace tamo

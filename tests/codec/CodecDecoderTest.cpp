@@ -246,3 +246,33 @@ TEST(CodecDecoder, ToRgb) {
         }
     }
 }
+
+TEST(CodecDecoder, ThreadsDecodeTheSame) {
+    Planes src = MakeSynthetic(Synthetic::Edges, kTypeHD, 31);
+    auto s = Encode(src, 800);
+    auto cut = s;
+    cut.resize(s.size() * 2 / 3);
+    auto badIndex = s;
+    size_t pos = 32;
+    for (int r = 0; r < 40; ++r) pos += 4 * size_t((s[pos + 2] << 8) | s[pos + 3]);
+    badIndex[pos] = 99;  // row 40's record
+    for (const auto* stream : {&s, &cut, &badIndex}) {
+        Planes one = Filled(kTypeHD, 77), two = Filled(kTypeHD, 77);
+        TamoDecoder a, b;
+        b.SetThreads(2);
+        std::vector<uint8_t> exact(*stream);
+        bool ra = a.Decode(exact.data(), int(exact.size()), one.y.data(), one.cb.data(), one.cr.data());
+        bool rb = b.Decode(exact.data(), int(exact.size()), two.y.data(), two.cb.data(), two.cr.data());
+        EXPECT_EQ(ra, stream == &s);
+        EXPECT_EQ(rb, ra);
+        if (ra) {
+            EXPECT_EQ(one.y, two.y);
+            EXPECT_EQ(one.cr, two.cr);
+        }
+        if (stream == &badIndex) {
+            // The rows before the bad record are decoded by both.
+            EXPECT_TRUE(std::equal(one.y.begin(), one.y.begin() + 40 * 16 * 1920, two.y.begin()));
+            EXPECT_NE(one.Y(5, 40 * 16 - 1), 77);
+        }
+    }
+}

@@ -17,9 +17,9 @@ namespace {
 
 int RowLength(const std::vector<uint8_t>& s, int pos) { return (s[size_t(pos) + 2] << 8) | s[size_t(pos) + 3]; }
 
-std::vector<int32_t> Transformed(const Planes& p, TransformImpl impl) {
+std::vector<Coef> Transformed(const Planes& p, TransformImpl impl) {
     const Geometry& g = *GeometryOf(p.type);
-    std::vector<int32_t> store(size_t(g.rows) * g.columns * 384);
+    std::vector<Coef> store(size_t(g.rows) * g.columns * 384);
     TransformPicture(impl, p.y.data(), p.cb.data(), p.cr.data(), g.width, g.rows, g.columns, store.data());
     return store;
 }
@@ -54,7 +54,7 @@ TEST(CodecTransform, MatchesTheExactDctWithinRounding) {
     const double pi = std::acos(-1.0);
     for (int trial = 0; trial < 200; ++trial) {
         for (auto& b : block) b = trial == 0 ? 255 : trial == 1 ? 0 : uint8_t(NextRandom(seed));
-        int32_t out[64];
+        Coef out[64];
         TransformBlockReference(block, 8, out);
         for (int p = 0; p < 64; ++p) {
             int u = kScanToNatural[p] % 8, v = kScanToNatural[p] / 8;
@@ -74,17 +74,45 @@ TEST(CodecTransform, MatchesTheExactDctWithinRounding) {
     }
 }
 
-TEST(CodecEncoder, QuantiserDivisionIsExact) {
-    // The encoder divides by multiplying with a per-position reciprocal.
+TEST(CodecEncoder, QuantisersDivideExactly) {
+    // level = (X * 32) / (Q * W) truncated toward zero, for every coefficient value, scale and weight.
+    std::vector<uint64_t (*)(const Coef*, const float*, int32_t*)> impls = {QuantizeBlockPortable};
+    if (Avx2Available()) impls.push_back(QuantizeBlockAvx2);
     for (int q = 1; q <= 64; ++q) {
         for (const uint8_t* w : {kWeightLuma, kWeightChroma}) {
-            for (int p = 1; p < 64; ++p) {
-                uint32_t d = uint32_t(q) * w[p];
-                uint32_t magic = uint32_t((uint64_t(1) << 32) / d + 1);
-                for (uint32_t x = 0; x <= 2048; ++x)
-                    ASSERT_EQ(uint32_t((uint64_t(x * 32) * magic) >> 32), x * 32 / d) << q << " " << p << " " << x;
+            alignas(32) float recip[64];
+            QuantizerReciprocals(q, w, recip);
+            for (int x = -1024; x <= 1024; ++x) {
+                alignas(32) Coef block[64];
+                std::fill(block, block + 64, Coef(x));
+                uint64_t expectedMask = 0;
+                int32_t expected[64];
+                for (int p = 1; p < 64; ++p) {
+                    expected[p] = x * 32 / (q * w[p]);
+                    if (expected[p]) expectedMask |= uint64_t(1) << p;
+                }
+                for (auto impl : impls) {
+                    alignas(32) int32_t levels[64];
+                    ASSERT_EQ(impl(block, recip, levels), expectedMask) << q << " " << x;
+                    for (int p = 1; p < 64; ++p) ASSERT_EQ(levels[p], expected[p]) << q << " " << p << " " << x;
+                }
             }
         }
+    }
+}
+
+TEST(CodecEncoder, BothVectorUnitsGiveTheSameStream) {
+    if (!Avx2Available()) GTEST_SKIP() << "no AVX2 on this processor";
+    for (auto kind : {Synthetic::Noise, Synthetic::Edges}) {
+        Planes p = MakeSynthetic(kind, kTypeHD, 23);
+        std::vector<uint8_t> a(900 * 512), b(900 * 512);
+        TamoEncoder ea(900, kTypeHD, 0, TransformImpl::Avx2), eb(900, kTypeHD, 0, TransformImpl::Portable);
+        int na = ea.Encode(0, p.y.data(), p.cb.data(), p.cr.data(), a.data());
+        int nb = eb.Encode(0, p.y.data(), p.cb.data(), p.cr.data(), b.data());
+        ASSERT_EQ(na, nb);
+        a.resize(size_t(na));
+        b.resize(size_t(nb));
+        EXPECT_EQ(a, b);
     }
 }
 
@@ -187,5 +215,37 @@ TEST(CodecEncoder, EveryStreamStaysWithinItsBudget) {
             pos += 4 * size_t(RowLength(out, int(pos)));
         }
         EXPECT_EQ(pos, size_t(size));
+    }
+}
+
+TEST(CodecEncoder, ThreadsGiveTheSameStream) {
+    struct Case {
+        Synthetic kind;
+        int type;
+        int units;
+    } cases[] = {
+        {Synthetic::Noise, kTypeHD, 1171}, {Synthetic::Noise, kTypeHD, 40}, {Synthetic::Noise, kTypeHD, 1},
+        {Synthetic::Edges, kTypeHD, 250},  {Synthetic::Edges, kType4K, 900},
+    };
+    for (const auto& c : cases) {
+        Planes p = MakeSynthetic(c.kind, c.type, 29);
+        std::vector<uint8_t> reference;
+        int referenceScale = 0;
+        for (int threads : {1, 2, 3}) {
+            TamoEncoder enc(c.units, c.type, 0);
+            enc.SetThreads(threads);
+            std::vector<uint8_t> out(size_t(c.units) * 512 + 8, 0xEE);
+            int size = enc.Encode(7, p.y.data(), p.cb.data(), p.cr.data(), out.data());
+            ASSERT_GT(size, 0);
+            EXPECT_EQ(out[size_t(c.units) * 512], 0xEE);
+            out.resize(size_t(size));
+            if (threads == 1) {
+                reference = out;
+                referenceScale = enc.Scale();
+            } else {
+                EXPECT_EQ(enc.Scale(), referenceScale) << c.units << " with " << threads;
+                EXPECT_EQ(out, reference) << c.units << " with " << threads;
+            }
+        }
     }
 }

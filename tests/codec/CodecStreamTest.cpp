@@ -187,7 +187,7 @@ TEST(CodecEncoderBlocks, CodedExamples) {
 TEST(CodecEncoderBlocks, PredictorsFollowComponents) {
     // Y blocks share one predictor, Cb and Cr have their own.
     TamoEncoder enc(100, kTypeHD, 0);
-    int32_t* x = enc.Coefficients();
+    Coef* x = enc.Coefficients();
     std::fill(x, x + 384, 0);
     x[0] = 8; x[64] = 8; x[128] = -3; x[192] = 1; x[256] = 9; x[320] = 9;
     std::vector<uint8_t> buf(256);

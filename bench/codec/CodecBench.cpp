@@ -1,0 +1,167 @@
+// The codec against libjpeg-turbo on the same 4:2:0 planes, JPEG at the quality whose size is
+// closest to the codec's stream; and file encoding of a 10 s 1080p clip with one and two workers.
+// Run: build/bench/codec_bench (pictures from ../shared/bench).
+#include "codec/FerloFileEncoder.h"
+#include "codec/TamoLib.h"
+#include "codec/TamoTables.h"
+#include "codec/CodecTestPictures.h"
+
+#include <benchmark/benchmark.h>
+#include <turbojpeg.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace codectest;
+
+namespace {
+
+struct Subject {
+    Planes planes;
+    int units = 0;
+    std::vector<uint8_t> stream;
+    std::vector<uint8_t> jpeg;
+    int quality = 0;
+};
+
+Subject* Load(int type) {
+    static std::map<int, std::unique_ptr<Subject>> cache;
+    auto& s = cache[type];
+    if (s) return s.get();
+    s = std::make_unique<Subject>();
+    bool ok = false;
+    s->planes = BenchPicture("forest-1920x1080.png", type, ok);
+    if (!ok) {
+        std::fprintf(stderr, "cannot read forest-1920x1080.png\n");
+        std::exit(1);
+    }
+    s->units = type == tamo::kTypeHD ? 1171 : 4 * 1171;
+    s->stream.resize(size_t(s->units) * 512);
+    auto& p = s->planes;
+    int size = type == tamo::kTypeHD ? Tamo_Encode_HD(s->units, p.y.data(), p.cb.data(), p.cr.data(), s->stream.data())
+                                     : Tamo_Encode_4K(s->units, p.y.data(), p.cb.data(), p.cr.data(), s->stream.data());
+    s->stream.resize(size_t(size));
+
+    // The JPEG quality whose size is nearest to the stream's.
+    tjhandle tj = tjInitCompress();
+    const unsigned char* planes[3] = {p.y.data(), p.cb.data(), p.cr.data()};
+    long best = -1;
+    for (int q = 50; q <= 100; ++q) {
+        unsigned char* buf = nullptr;
+        unsigned long len = 0;
+        tjCompressFromYUVPlanes(tj, planes, p.width, nullptr, p.height, TJSAMP_420, &buf, &len, q, 0);
+        long diff = std::labs(long(len) - size);
+        if (best < 0 || diff < best) {
+            best = diff;
+            s->quality = q;
+            s->jpeg.assign(buf, buf + len);
+        }
+        tjFree(buf);
+    }
+    tjDestroy(tj);
+    std::fprintf(stderr, "type %d: stream %d bytes at %d units; JPEG quality %d gives %zu bytes\n", type, size, s->units,
+                 s->quality, s->jpeg.size());
+    return s.get();
+}
+
+void TamoEncode(benchmark::State& state, int type) {
+    Subject* s = Load(type);
+    auto& p = s->planes;
+    std::vector<uint8_t> out(size_t(s->units) * 512);
+    for (auto _ : state) {
+        int n = type == tamo::kTypeHD ? Tamo_Encode_HD(s->units, p.y.data(), p.cb.data(), p.cr.data(), out.data())
+                                      : Tamo_Encode_4K(s->units, p.y.data(), p.cb.data(), p.cr.data(), out.data());
+        benchmark::DoNotOptimize(n);
+    }
+    state.counters["bytes"] = double(s->stream.size());
+}
+
+void JpegEncode(benchmark::State& state, int type) {
+    Subject* s = Load(type);
+    auto& p = s->planes;
+    tjhandle tj = tjInitCompress();
+    const unsigned char* planes[3] = {p.y.data(), p.cb.data(), p.cr.data()};
+    unsigned long len = 0;
+    for (auto _ : state) {
+        unsigned char* buf = nullptr;
+        tjCompressFromYUVPlanes(tj, planes, p.width, nullptr, p.height, TJSAMP_420, &buf, &len, s->quality, 0);
+        tjFree(buf);
+    }
+    tjDestroy(tj);
+    state.counters["bytes"] = double(len);
+    state.counters["quality"] = s->quality;
+}
+
+void TamoDecode(benchmark::State& state, int type) {
+    Subject* s = Load(type);
+    Planes d(type);
+    for (auto _ : state) {
+        int rc = Tamo_Decode(s->stream.data(), int(s->stream.size()), d.y.data(), d.cb.data(), d.cr.data());
+        benchmark::DoNotOptimize(rc);
+    }
+    state.counters["PSNR_Y"] = Psnr(s->planes.y, d.y, d.width, d.height);
+}
+
+void JpegDecode(benchmark::State& state, int type) {
+    Subject* s = Load(type);
+    Planes d(type);
+    tjhandle tj = tjInitDecompress();
+    unsigned char* planes[3] = {d.y.data(), d.cb.data(), d.cr.data()};
+    for (auto _ : state) {
+        int rc = tjDecompressToYUVPlanes(tj, s->jpeg.data(), s->jpeg.size(), planes, d.width, nullptr, d.height, 0);
+        benchmark::DoNotOptimize(rc);
+    }
+    tjDestroy(tj);
+    state.counters["PSNR_Y"] = Psnr(s->planes.y, d.y, d.width, d.height);
+}
+
+std::string Clip() {
+    static std::string path;
+    if (!path.empty()) return path;
+    std::string dir = (std::filesystem::temp_directory_path() / "tamo-bench-XXXXXX").string();
+    if (!mkdtemp(dir.data())) std::exit(1);
+    path = dir + "/clip-1080p.mkv";
+    std::string cmd = "ffmpeg -v quiet -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=10 -c:v mpeg4 -q:v 3 '" + path + "'";
+    if (std::system(cmd.c_str()) != 0) {
+        std::fprintf(stderr, "cannot make the clip with ffmpeg\n");
+        std::exit(1);
+    }
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(std::filesystem::path(path).parent_path(), ec);
+    });
+    return path;
+}
+
+void FileEncode(benchmark::State& state) {
+    const int workers = int(state.range(0));
+    std::string clip = Clip();
+    int frames = 0;
+    for (auto _ : state) {
+        FerloFileEncoder fe(clip, tamo::kTypeHD, 1171, true, workers);
+        frames = 0;
+        while (fe.NextFrame()) ++frames;
+    }
+    state.counters["frames"] = frames;
+    state.counters["fps"] = benchmark::Counter(double(frames) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(TamoEncode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(JpegEncode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(TamoDecode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(JpegDecode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(TamoEncode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(JpegEncode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(TamoDecode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(JpegDecode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond);
+BENCHMARK(FileEncode)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
