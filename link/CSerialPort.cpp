@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -77,6 +78,7 @@ bool CSerialPort::Open(const std::string& path) {
         return false;
     }
     m_fd = fd;
+    m_inPos = m_inLen = 0;
     return true;
 }
 
@@ -87,6 +89,7 @@ void CSerialPort::Close() {
         ::close(m_fd);
         m_fd = -1;
     }
+    m_inPos = m_inLen = 0;
     if (m_cancelFd >= 0) {
         ::close(m_cancelFd);
         m_cancelFd = -1;
@@ -148,9 +151,17 @@ int CSerialPort::ReadOnce(uint8_t* data, int count) {
     const int64_t deadline = NowMs() + constant + int64_t(perByte) * count;
     int got = 0;
     while (got < count) {
-        ssize_t r = ::read(m_fd, data + got, size_t(count - got));
+        if (m_inPos < m_inLen) {
+            const int take = std::min(count - got, m_inLen - m_inPos);
+            std::memcpy(data + got, m_in + m_inPos, size_t(take));
+            m_inPos += take;
+            got += take;
+            continue;
+        }
+        ssize_t r = ::read(m_fd, m_in, sizeof m_in);
         if (r > 0) {
-            got += int(r);
+            m_inPos = 0;
+            m_inLen = int(r);
             continue;
         }
         if (r < 0 && errno != EAGAIN && errno != EINTR) return got ? got : -1;

@@ -54,6 +54,10 @@ private:
     int m_cancelFd = -1;  // eventfd the watchdog signals
     bool m_scan = false;
     bool m_dump = false;
+    // Bytes the driver had beyond what a read asked for (the point-B header is read byte by
+    // byte; one system call per byte would halve the exchange rate).
+    uint8_t m_in[512];
+    int m_inPos = 0, m_inLen = 0;
     std::atomic<int> m_ioKind{0};
     std::atomic<int64_t> m_ioStart{0};
 };
