@@ -106,6 +106,7 @@ int CPicture::LoadImpl(const uint8_t* data, size_t size, bool wantAlpha, int mod
 
     if (sized && (img.width != W || img.height != H)) {
         if (mode == kLoadResize) {
+            if (int64_t(W) * H > kDefaultMaxImagePixels) return kLoadInvalid;
             img = ResampleBicubic(img, W, H);
         } else if (mode == kLoadAspect) {
             int64_t w = int64_t(H) * img.width / img.height;
@@ -330,18 +331,20 @@ void CPicture::BlendRect(const CPicture& src, int dx, int dy, int sx, int sy, in
 void CPicture::ScaledCopy(const CPicture& src, int x, int y, int w, int h, bool swapAxes) {
     if (src.Empty() || w <= 0 || h <= 0) return;
     // Steps are accumulated in floating point; the source index is clamped so rounding can
-    // never step outside the source.
+    // never step outside the source. Rows and columns past the destination end the loops.
     double colStep = swapAxes ? double(src.m_height) / w : double(src.m_width) / w;
     double rowStep = swapAxes ? double(src.m_width) / h : double(src.m_height) / h;
     double fi = 0;
     for (int i = 0; i < h; ++i, fi += rowStep) {
-        int dy = y + i;
-        if (dy < 0 || dy >= m_height) continue;
-        uint32_t* d = Row(dy);
+        int64_t dy = int64_t(y) + i;
+        if (dy >= m_height) break;
+        if (dy < 0) continue;
+        uint32_t* d = Row(int(dy));
         double fj = 0;
         for (int j = 0; j < w; ++j, fj += colStep) {
-            int dx = x + j;
-            if (dx < 0 || dx >= m_width) continue;
+            int64_t dx = int64_t(x) + j;
+            if (dx >= m_width) break;
+            if (dx < 0) continue;
             int a = int(std::floor(fi)), b = int(std::floor(fj));
             int sx = swapAxes ? a : b, sy = swapAxes ? b : a;
             sx = std::clamp(sx, 0, src.m_width - 1);

@@ -130,39 +130,44 @@ ImageData ResampleBicubic(const ImageData& in, int w, int h) {
     out.Allocate(w, h);
     auto cx = Weights(in.width, w);
     auto cy = Weights(in.height, h);
-    // Horizontal pass into premultiplied floating point rows, then vertical.
-    std::vector<double> tmp(size_t(w) * size_t(in.height) * 4);
-    for (int y = 0; y < in.height; ++y) {
-        const uint8_t* row = in.Row(y);
-        double* t = &tmp[size_t(y) * size_t(w) * 4];
-        for (int x = 0; x < w; ++x) {
-            const Contrib& c = cx[size_t(x)];
-            double acc[4] = {0, 0, 0, 0};
+    // Two separable passes through a premultiplied float image; the pass that shrinks more
+    // goes first so the intermediate stays small.
+    bool horizontalFirst = int64_t(w) * in.height <= int64_t(in.width) * h;
+    int tw = horizontalFirst ? w : in.width, th = horizontalFirst ? in.height : h;
+    std::vector<float> tmp(size_t(tw) * size_t(th) * 4);
+    auto source = [&](int x, int y, int i) -> float {
+        const uint8_t* p = in.Row(y) + size_t(x) * 4;
+        return i == 3 ? float(p[3]) : float(p[i]) * float(p[3]);
+    };
+    for (int y = 0; y < th; ++y)
+        for (int x = 0; x < tw; ++x) {
+            const Contrib& c = horizontalFirst ? cx[size_t(x)] : cy[size_t(y)];
+            float acc[4] = {0, 0, 0, 0};
             for (size_t k = 0; k < c.w.size(); ++k) {
-                int sx = std::clamp(c.first + int(k), 0, in.width - 1);
-                const uint8_t* p = row + size_t(sx) * 4;
-                double a = p[3];
-                acc[0] += c.w[k] * p[0] * a;
-                acc[1] += c.w[k] * p[1] * a;
-                acc[2] += c.w[k] * p[2] * a;
-                acc[3] += c.w[k] * a;
+                int j = c.first + int(k);
+                int sx = horizontalFirst ? std::clamp(j, 0, in.width - 1) : x;
+                int sy = horizontalFirst ? y : std::clamp(j, 0, in.height - 1);
+                float wk = float(c.w[k]);
+                for (int i = 0; i < 4; ++i) acc[i] += wk * source(sx, sy, i);
             }
-            std::memcpy(t + size_t(x) * 4, acc, sizeof acc);
+            std::memcpy(&tmp[(size_t(y) * size_t(tw) + size_t(x)) * 4], acc, sizeof acc);
         }
-    }
     for (int y = 0; y < h; ++y) {
-        const Contrib& c = cy[size_t(y)];
         uint8_t* o = out.Row(y);
         for (int x = 0; x < w; ++x) {
-            double acc[4] = {0, 0, 0, 0};
+            const Contrib& c = horizontalFirst ? cy[size_t(y)] : cx[size_t(x)];
+            float acc[4] = {0, 0, 0, 0};
             for (size_t k = 0; k < c.w.size(); ++k) {
-                int sy = std::clamp(c.first + int(k), 0, in.height - 1);
-                const double* t = &tmp[(size_t(sy) * size_t(w) + size_t(x)) * 4];
-                for (int i = 0; i < 4; ++i) acc[i] += c.w[k] * t[i];
+                int j = c.first + int(k);
+                int tx = horizontalFirst ? x : std::clamp(j, 0, tw - 1);
+                int ty = horizontalFirst ? std::clamp(j, 0, th - 1) : y;
+                const float* t = &tmp[(size_t(ty) * size_t(tw) + size_t(tx)) * 4];
+                float wk = float(c.w[k]);
+                for (int i = 0; i < 4; ++i) acc[i] += wk * t[i];
             }
-            double a = acc[3];
+            float a = acc[3];
             uint8_t* p = o + size_t(x) * 4;
-            if (a <= 0.0) {
+            if (a <= 0.5f) {
                 p[0] = p[1] = p[2] = p[3] = 0;
                 continue;
             }

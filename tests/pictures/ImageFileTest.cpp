@@ -290,3 +290,32 @@ TEST(ImageFile, BicubicResamplingKeepsFlatAreasAndEdges) {
     ImageData same = ResampleBicubic(in, 8, 6);
     EXPECT_EQ(same.rgba, in.rgba);
 }
+
+TEST(ImageFile, ResamplingDoesNotBleedColourFromTransparentPixels) {
+    // Left half fully transparent red, right half opaque blue: wherever some opacity appears
+    // after resampling, its colour comes from the blue side only.
+    ImageData in;
+    in.Allocate(6, 4);
+    in.hasAlpha = true;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x) {
+            uint8_t* p = in.Row(y) + x * 4;
+            p[0] = x < 3 ? 255 : 0;
+            p[2] = x < 3 ? 0 : 255;
+            p[3] = x < 3 ? 0 : 255;
+        }
+    for (auto [w, h] : {std::pair{17, 9}, {4, 3}}) {
+        ImageData out = ResampleBicubic(in, w, h);
+        bool someAlpha = false;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint8_t* p = out.Row(y) + x * 4;
+                if (p[3] == 0) continue;
+                someAlpha = true;
+                EXPECT_EQ(p[0], 0) << w << " " << x << "," << y;
+                EXPECT_EQ(p[2], 255) << w << " " << x << "," << y;
+            }
+        EXPECT_TRUE(someAlpha);
+    }
+}
+

@@ -298,6 +298,9 @@ TEST(Picture, ScaledCopyCheckerboardInvert) {
     // Partly outside the destination: clipped.
     dst.ScaledCopy(src, 2, 4, 4, 6);
     EXPECT_EQ(dst.At(2, 4), 0u);
+    // A rectangle far larger than the destination only costs the visible part.
+    dst.ScaledCopy(src, -3, -2, 1 << 30, 1 << 30);
+    EXPECT_EQ(dst.At(3, 5), 0u);
 
     CPicture cb(17, 9);
     cb.Checkerboard();
