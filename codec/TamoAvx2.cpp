@@ -41,13 +41,17 @@ void TransformBlock(const uint8_t* src, int stride, tamo::Coef* out, const float
         for (int x = 1; x < 8; ++x) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_broadcast_ss(d + y * 8 + x), mt[x]));
         t[y] = acc;
     }
-    alignas(32) int32_t nat[64];
+    __m256i rows[8];
     for (int v = 0; v < 8; ++v) {
         __m256 acc = _mm256_mul_ps(_mm256_broadcast_ss(m + v * 8), t[0]);
         for (int y = 1; y < 8; ++y) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_broadcast_ss(m + v * 8 + y), t[y]));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(nat + v * 8), _mm256_cvtps_epi32(acc));
+        rows[v] = _mm256_cvtps_epi32(acc);
     }
-    for (int p = 0; p < 64; ++p) out[p] = tamo::Coef(nat[tamo::kScanToNatural[p]]);
+    for (int v = 0; v < 8; v += 2) {
+        // packs works per 128-bit lane: put the quarters back in order.
+        __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(rows[v], rows[v + 1]), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + v * 8), packed);
+    }
 }
 
 }  // namespace

@@ -75,14 +75,16 @@ TAMO_INLINE void CodeBlock(CBitstream& bw, CBitstream::Cursor& cur, const CodeTa
     bw.Put(cur, (t.dc[cat].bits << cat) | extra, t.dc[cat].len + cat);
 
     alignas(32) int32_t levels[64];
-    uint64_t mask = quantize(x, recip, levels);
+    const uint64_t natural = quantize(x, recip, levels);
+    uint64_t mask = 0;
+    for (int line = 0; line < 8; ++line) mask |= t.naturalToScanMask[line][(natural >> (8 * line)) & 0xFF];
     int last = 0;
     while (mask) {
         const int p = __builtin_ctzll(mask);
         mask &= mask - 1;
         const int run = p - last - 1;
         last = p;
-        const int v = levels[p];
+        const int v = levels[kScanToNatural[p]];
         const LevelCode& lc = t.level[run != 0][std::abs(v)];
         uint32_t bits = lc.bits | (uint32_t(v < 0) << lc.signShift);
         int len = lc.len;

@@ -140,6 +140,16 @@ CodeTables* Build() {
                 lc = {c.bits << 1, uint8_t(c.len + 1), 0};
         }
 
+    uint8_t scanOf[64];
+    for (int p = 0; p < 64; ++p) scanOf[kScanToNatural[p]] = uint8_t(p);
+    for (int line = 0; line < 8; ++line)
+        for (int bits = 0; bits < 256; ++bits) {
+            uint64_t m = 0;
+            for (int j = 0; j < 8; ++j)
+                if (bits & (1 << j)) m |= uint64_t(1) << scanOf[line * 8 + j];
+            t->naturalToScanMask[line][bits] = m;
+        }
+
     Canonical(RunSymbolsInCodeOrder(), [&](int run, Code c) {
         t->run[run] = c;
         Fill(t->run7, 7, c, [&] { return SmallEntry{c.len, uint8_t(run)}; });

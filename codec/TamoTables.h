@@ -65,6 +65,9 @@ struct CodeTables {
     SmallEntry run7[128];
     SmallEntry run10[1024];
     LevelCode level[2][1025];  // [run follows][magnitude]
+    // A mask of natural positions turned into one of scan positions, one byte (8 natural
+    // positions, one line of the block) at a time.
+    uint64_t naturalToScanMask[8][256];
 };
 const CodeTables& Tables();
 

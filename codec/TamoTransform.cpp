@@ -67,7 +67,6 @@ void TransformBlockSse(const uint8_t* src, int stride, Coef* out, const float* m
         tlo[y] = lo;
         thi[y] = hi;
     }
-    alignas(16) int32_t nat[64];
     for (int v = 0; v < 8; ++v) {
         __m128 s = _mm_set1_ps(m[v * 8]);
         __m128 lo = _mm_mul_ps(s, tlo[0]);
@@ -77,10 +76,8 @@ void TransformBlockSse(const uint8_t* src, int stride, Coef* out, const float* m
             lo = _mm_add_ps(lo, _mm_mul_ps(s, tlo[y]));
             hi = _mm_add_ps(hi, _mm_mul_ps(s, thi[y]));
         }
-        _mm_store_si128(reinterpret_cast<__m128i*>(nat + v * 8), _mm_cvtps_epi32(lo));
-        _mm_store_si128(reinterpret_cast<__m128i*>(nat + v * 8 + 4), _mm_cvtps_epi32(hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + v * 8), _mm_packs_epi32(_mm_cvtps_epi32(lo), _mm_cvtps_epi32(hi)));
     }
-    for (int p = 0; p < 64; ++p) out[p] = Coef(nat[kScanToNatural[p]]);
 }
 #endif
 
@@ -115,14 +112,12 @@ void TransformBlockReference(const uint8_t* src, int stride, Coef* out) {
             for (int x = 1; x < 8; ++x) acc = acc + d[y][x] * m[u * 8 + x];
             t[y][u] = acc;
         }
-    int32_t nat[64];
     for (int v = 0; v < 8; ++v)
         for (int u = 0; u < 8; ++u) {
             float acc = m[v * 8] * t[0][u];
             for (int y = 1; y < 8; ++y) acc = acc + m[v * 8 + y] * t[y][u];
-            nat[v * 8 + u] = RoundEven(acc);
+            out[v * 8 + u] = Coef(RoundEven(acc));
         }
-    for (int p = 0; p < 64; ++p) out[p] = Coef(nat[kScanToNatural[p]]);
 }
 
 namespace {
@@ -161,7 +156,8 @@ void TransformPicturePortable(const uint8_t* y, const uint8_t* cb, const uint8_t
 
 void QuantizerReciprocals(int scale, const uint8_t* weights, float* recip) {
     recip[0] = 0.0f;  // DC is not quantised
-    for (int p = 1; p < 64; ++p) recip[p] = float((1.0 + 1.0 / (1 << 20)) * 32.0 / (double(scale) * weights[p]));
+    for (int p = 1; p < 64; ++p)
+        recip[kScanToNatural[p]] = float((1.0 + 1.0 / (1 << 20)) * 32.0 / (double(scale) * weights[p]));
 }
 
 uint64_t QuantizeBlockPortable(const Coef* x, const float* recip, int32_t* levels) {

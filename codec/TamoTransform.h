@@ -22,11 +22,11 @@ const float* BasisImages();
 
 // Transforms every macroblock of a picture (raster order) into `store`: per macroblock six
 // blocks (Y top-left, Y top-right, Cb, Cr, Y bottom-left, Y bottom-right) of 64 coefficients
-// in scan order, each rounded to the nearest integer, ties to even.
+// in natural order (u + 8v), each rounded to the nearest integer, ties to even.
 void TransformPicture(TransformImpl impl, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
                       int width, int rows, int columns, Coef* store);
 
-// One block of samples with the given stride, coefficients in scan order.
+// One block of samples with the given stride, coefficients in natural order.
 void TransformBlockReference(const uint8_t* src, int stride, Coef* out);
 
 // Per implementation (AVX2 only callable when Avx2Available()).
@@ -35,9 +35,10 @@ void TransformPicturePortable(const uint8_t* y, const uint8_t* cb, const uint8_t
 void TransformPictureAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width,
                           int rows, int columns, Coef* store);
 
-// Quantises the AC coefficients of a block: levels[p] = sign(x) * min(floor(|x| * 32 / d), 1024)
-// for p = 1 ... 63, computed as |x| times recip[p] = (1 + 2^-20) * 32 / d in single precision,
-// which is exact for every |x| that occurs (see the test). Returns the mask of non-zero levels.
+// Quantises the AC coefficients of a block, all in natural order:
+// levels[n] = sign(x) * min(floor(|x| * 32 / d), 1024), computed as |x| times
+// recip[n] = (1 + 2^-20) * 32 / d in single precision, which is exact for every |x| that occurs
+// (see the test); recip[0] = 0 leaves DC out. Returns the mask of non-zero levels.
 void QuantizerReciprocals(int scale, const uint8_t* weights, float* recip);
 uint64_t QuantizeBlockPortable(const Coef* x, const float* recip, int32_t* levels);
 uint64_t QuantizeBlockAvx2(const Coef* x, const float* recip, int32_t* levels);
