@@ -8,21 +8,36 @@
 
 namespace {
 
+// Eight named registers rather than an array, so the block stays in registers while its
+// coefficients are added.
 struct BlockAvx2 {
-    __m256 r[8];
-    void Init() {
-        for (auto& v : r) v = _mm256_set1_ps(128.0f);
-    }
-    void Add(float c, const float* b) {
+    __m256 r0, r1, r2, r3, r4, r5, r6, r7;
+    TAMO_INLINE void Init() { r0 = r1 = r2 = r3 = r4 = r5 = r6 = r7 = _mm256_set1_ps(128.0f); }
+    TAMO_INLINE void Add(float c, const float* b) {
         const __m256 cv = _mm256_set1_ps(c);
-        for (int i = 0; i < 8; ++i) r[i] = _mm256_add_ps(r[i], _mm256_mul_ps(cv, _mm256_load_ps(b + 8 * i)));
+        r0 = _mm256_add_ps(r0, _mm256_mul_ps(cv, _mm256_load_ps(b)));
+        r1 = _mm256_add_ps(r1, _mm256_mul_ps(cv, _mm256_load_ps(b + 8)));
+        r2 = _mm256_add_ps(r2, _mm256_mul_ps(cv, _mm256_load_ps(b + 16)));
+        r3 = _mm256_add_ps(r3, _mm256_mul_ps(cv, _mm256_load_ps(b + 24)));
+        r4 = _mm256_add_ps(r4, _mm256_mul_ps(cv, _mm256_load_ps(b + 32)));
+        r5 = _mm256_add_ps(r5, _mm256_mul_ps(cv, _mm256_load_ps(b + 40)));
+        r6 = _mm256_add_ps(r6, _mm256_mul_ps(cv, _mm256_load_ps(b + 48)));
+        r7 = _mm256_add_ps(r7, _mm256_mul_ps(cv, _mm256_load_ps(b + 56)));
     }
-    void Store(uint8_t* dst, int stride) {
-        for (int y = 0; y < 8; ++y) {
-            __m256i v = _mm256_cvtps_epi32(r[y]);
-            __m128i s = _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), _mm_packus_epi16(s, s));
-        }
+    static TAMO_INLINE void StoreLine(__m256 line, uint8_t* dst) {
+        __m256i v = _mm256_cvtps_epi32(line);
+        __m128i s = _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(s, s));
+    }
+    TAMO_INLINE void Store(uint8_t* dst, int stride) {
+        StoreLine(r0, dst);
+        StoreLine(r1, dst + stride);
+        StoreLine(r2, dst + 2 * stride);
+        StoreLine(r3, dst + 3 * stride);
+        StoreLine(r4, dst + 4 * stride);
+        StoreLine(r5, dst + 5 * stride);
+        StoreLine(r6, dst + 6 * stride);
+        StoreLine(r7, dst + 7 * stride);
     }
 };
 
