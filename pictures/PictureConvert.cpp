@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <vector>
 
 #ifdef __SSE2__
@@ -114,24 +115,6 @@ inline PairVec PairsSimd(const uint32_t* px, const ToDevConsts& c) {
 }
 #endif
 
-// One row of pixels to pairs.
-void RowToPairs(const uint32_t* px, size_t pairs, const Coeffs& k, float s, PairRow& o) {
-    size_t i = 0;
-#ifdef __SSE2__
-    const ToDevConsts c(k, s);
-    for (; i + 4 <= pairs; i += 4) {
-        PairVec v = PairsSimd(px + 2 * i, c);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.y0[i]), v.y0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.y1[i]), v.y1);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.a0[i]), v.a0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(&o.a1[i]), v.a1);
-        _mm_storeu_ps(&o.cb[i], v.cb);
-        _mm_storeu_ps(&o.cr[i], v.cr);
-    }
-#endif
-    for (; i < pairs; ++i) PairScalar(px[2 * i], px[2 * i + 1], k, s, o, i);
-}
-
 // Reduction of an 8-bit value to n < 8 bits: floor(v / 2^(8-n) + 0.5), at most 2^n - 1.
 template <int N>
 inline uint32_t Reduce(float v) {
@@ -217,6 +200,69 @@ void ConvertRow8(int format, const uint32_t* px, size_t pairs, const Coeffs& k, 
     size_t rest = pairs - i;
     for (size_t j = 0; j < rest; ++j) PairScalar(px[2 * (i + j)], px[2 * (i + j) + 1], k, s, tail, j);
     PackRow(format, tail, rest, out + i * size_t(DeviceBytesPerPair(format)));
+}
+
+#ifdef __SSE2__
+// floor(v / 2^(8-N) + 0.5) at most 2^N - 1, for non-negative integer lanes: exact integer form.
+template <int N>
+inline __m128i ReduceInt(__m128i v) {
+    return _mm_min_epi16(_mm_srli_epi32(_mm_add_epi32(v, _mm_set1_epi32(1 << (7 - N))), 8 - N), _mm_set1_epi32((1 << N) - 1));
+}
+// The same for float lanes (chroma, which saturation can make fractional), as Reduce<N>.
+template <int N>
+inline __m128i ReduceFloat(__m128 v) {
+    __m128 x = _mm_add_ps(_mm_mul_ps(v, _mm_set1_ps(1.0f / float(1 << (8 - N)))), _mm_set1_ps(0.5f));
+    return _mm_min_epi16(_mm_cvttps_epi32(x), _mm_set1_epi32((1 << N) - 1));
+}
+inline __m128i Rot0Simd(__m128i w) {
+    return _mm_or_si128(_mm_srli_epi32(w, 2), _mm_slli_epi32(_mm_and_si128(w, _mm_set1_epi32(3)), 14));
+}
+#endif
+
+// Pixels straight to device bytes for the reduced formats 0, 1 and 4.
+void ConvertRowReduced(int format, const uint32_t* px, size_t pairs, const Coeffs& k, float s, PairRow& tail,
+                       uint8_t* out) {
+    size_t i = 0;
+    size_t bpp = size_t(DeviceBytesPerPair(format));
+#ifdef __SSE2__
+    const ToDevConsts c(k, s);
+    for (; i + 4 <= pairs; i += 4) {
+        PairVec v = PairsSimd(px + 2 * i, c);
+        if (format == 4) {
+            __m128i a0 = ReduceInt<5>(v.a0), a1 = ReduceInt<5>(v.a1), one = _mm_set1_epi32(1);
+            __m128i b0 = _mm_or_si128(_mm_slli_epi32(_mm_and_si128(a0, one), 7), ReduceFloat<7>(v.cb));
+            __m128i b2 = _mm_or_si128(_mm_slli_epi32(_mm_and_si128(a1, one), 7), ReduceFloat<7>(v.cr));
+            __m128i w = _mm_or_si128(_mm_or_si128(b0, _mm_slli_epi32(v.y0, 8)),
+                                     _mm_or_si128(_mm_slli_epi32(b2, 16), _mm_slli_epi32(v.y1, 24)));
+            __m128i b4 = _mm_or_si128(_mm_slli_epi32(_mm_srli_epi32(a1, 1), 4), _mm_srli_epi32(a0, 1));
+            alignas(16) uint32_t wv[4], b4v[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(wv), w);
+            _mm_store_si128(reinterpret_cast<__m128i*>(b4v), b4);
+            uint8_t* o = out + 5 * i;
+            for (int j = 0; j < 4; ++j, o += 5) {
+                std::memcpy(o, &wv[j], 4);  // little-endian: bytes 0..3 of the pair
+                o[4] = uint8_t(b4v[j]);
+            }
+        } else {
+            __m128i w0, w1;
+            if (format == 0) {
+                w0 = Rot0Simd(_mm_or_si128(_mm_or_si128(_mm_slli_epi32(ReduceInt<6>(v.y0), 10),
+                                                        _mm_slli_epi32(ReduceInt<4>(v.a0), 6)), ReduceFloat<6>(v.cb)));
+                w1 = Rot0Simd(_mm_or_si128(_mm_or_si128(_mm_slli_epi32(ReduceInt<6>(v.y1), 10),
+                                                        _mm_slli_epi32(ReduceInt<4>(v.a1), 6)), ReduceFloat<6>(v.cr)));
+            } else {
+                w0 = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(ReduceInt<7>(v.y0), 9), _mm_slli_epi32(ReduceInt<3>(v.a0), 6)),
+                                  ReduceFloat<6>(v.cb));
+                w1 = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(ReduceInt<7>(v.y1), 9), _mm_slli_epi32(ReduceInt<3>(v.a1), 6)),
+                                  ReduceFloat<6>(v.cr));
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_or_si128(w0, _mm_slli_epi32(w1, 16)));
+        }
+    }
+#endif
+    size_t rest = pairs - i;
+    for (size_t j = 0; j < rest; ++j) PairScalar(px[2 * (i + j)], px[2 * (i + j) + 1], k, s, tail, j);
+    PackRow(format, tail, rest, out + i * bpp);
 }
 
 // Device pairs already expanded to 8 bits.
@@ -352,6 +398,72 @@ void PairsToRow(const DevRow& r, size_t pairs, const Coeffs& k, uint32_t* px) {
     }
 }
 
+#ifdef __SSE2__
+// Expansion of N-bit lanes to 8 bits: v << (8 - N), the top code 255 (0 stays 0).
+template <int N>
+inline __m128i ExpandSimd(__m128i v) {
+    __m128i top = _mm_and_si128(_mm_cmpeq_epi32(v, _mm_set1_epi32((1 << N) - 1)), _mm_set1_epi32(255));
+    return _mm_or_si128(_mm_slli_epi32(v, 8 - N), top);
+}
+#endif
+
+// Device bytes to pixels for the 16-bit-word formats 0 and 1.
+void DeviceRow16(int format, const uint8_t* in, size_t pairs, const Coeffs& k, DevRow& tail, uint32_t* px) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const FromDevConsts c(k);
+    const __m128i lo16 = _mm_set1_epi32(0xFFFF), m63 = _mm_set1_epi32(63);
+    for (; i + 4 <= pairs; i += 4) {
+        __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
+        __m128i w0 = _mm_and_si128(d, lo16), w1 = _mm_srli_epi32(d, 16);
+        if (format == 0) {
+            w0 = _mm_and_si128(_mm_or_si128(_mm_slli_epi32(w0, 2), _mm_srli_epi32(w0, 14)), lo16);
+            w1 = _mm_and_si128(_mm_or_si128(_mm_slli_epi32(w1, 2), _mm_srli_epi32(w1, 14)), lo16);
+            __m128i m15 = _mm_set1_epi32(15);
+            PixelsSimd(ExpandSimd<6>(_mm_srli_epi32(w0, 10)), ExpandSimd<6>(_mm_srli_epi32(w1, 10)),
+                       ExpandSimd<6>(_mm_and_si128(w0, m63)), ExpandSimd<6>(_mm_and_si128(w1, m63)),
+                       ExpandSimd<4>(_mm_and_si128(_mm_srli_epi32(w0, 6), m15)),
+                       ExpandSimd<4>(_mm_and_si128(_mm_srli_epi32(w1, 6), m15)), c, px + 2 * i);
+        } else {
+            __m128i m7 = _mm_set1_epi32(7);
+            PixelsSimd(ExpandSimd<7>(_mm_srli_epi32(w0, 9)), ExpandSimd<7>(_mm_srli_epi32(w1, 9)),
+                       ExpandSimd<6>(_mm_and_si128(w0, m63)), ExpandSimd<6>(_mm_and_si128(w1, m63)),
+                       ExpandSimd<3>(_mm_and_si128(_mm_srli_epi32(w0, 6), m7)),
+                       ExpandSimd<3>(_mm_and_si128(_mm_srli_epi32(w1, 6), m7)), c, px + 2 * i);
+        }
+    }
+#endif
+    size_t rest = pairs - i;
+    UnpackRow(format, in + i * 4, rest, tail);
+    PairsToRow(tail, rest, k, px + 2 * i);
+}
+
+// Device bytes to pixels for format 4 (five bytes per pair).
+void DeviceRow40(const uint8_t* in, size_t pairs, const Coeffs& k, DevRow& tail, uint32_t* px) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const FromDevConsts c(k);
+    const __m128i m127 = _mm_set1_epi32(127), one = _mm_set1_epi32(1), m15 = _mm_set1_epi32(15);
+    for (; i + 4 <= pairs; i += 4) {
+        alignas(16) uint32_t wv[4], b4v[4];
+        for (int j = 0; j < 4; ++j) {
+            std::memcpy(&wv[j], in + 5 * (i + size_t(j)), 4);
+            b4v[j] = in[5 * (i + size_t(j)) + 4];
+        }
+        __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(wv));
+        __m128i b4 = _mm_load_si128(reinterpret_cast<const __m128i*>(b4v));
+        __m128i a0 = _mm_or_si128(_mm_slli_epi32(_mm_and_si128(b4, m15), 1), _mm_and_si128(_mm_srli_epi32(w, 7), one));
+        __m128i a1 = _mm_or_si128(_mm_slli_epi32(_mm_srli_epi32(b4, 4), 1), _mm_and_si128(_mm_srli_epi32(w, 23), one));
+        PixelsSimd(_mm_and_si128(_mm_srli_epi32(w, 8), c.m255), _mm_srli_epi32(w, 24),
+                   ExpandSimd<7>(_mm_and_si128(w, m127)), ExpandSimd<7>(_mm_and_si128(_mm_srli_epi32(w, 16), m127)),
+                   ExpandSimd<5>(a0), ExpandSimd<5>(a1), c, px + 2 * i);
+    }
+#endif
+    size_t rest = pairs - i;
+    UnpackRow(4, in + i * 5, rest, tail);
+    PairsToRow(tail, rest, k, px + 2 * i);
+}
+
 // Device bytes straight to pixels for the 8-bit formats 2 (and unlisted codes) and 3.
 void DeviceRow8(int format, const uint8_t* in, size_t pairs, const Coeffs& k, DevRow& tail, uint32_t* px) {
     size_t i = 0;
@@ -414,15 +526,35 @@ float SaturationFactor(const CPicture& pic, bool hdtv, int saturation) {
     if (s == 100 || pic.Empty()) return 1.0f;
     const Coeffs& k = hdtv ? k709 : k601;
     size_t pairs = size_t(pic.Width() / 2);
-    PairRow row(pairs);
+    PairRow tail(4);
     int m = 0;
+#ifdef __SSE2__
+    const ToDevConsts c(k, 1.0f);
+    __m128 vm = _mm_setzero_ps();
+#endif
     for (int y = 0; y < pic.Height(); ++y) {
-        RowToPairs(pic.Row(y), pairs, k, 1.0f, row);
-        for (size_t i = 0; i < pairs; ++i) {
-            m = std::max(m, std::abs(int(row.cb[i]) - 128));
-            m = std::max(m, std::abs(int(row.cr[i]) - 128));
+        const uint32_t* px = pic.Row(y);
+        size_t i = 0;
+#ifdef __SSE2__
+        // With factor 1 the chroma values are whole numbers, so the float maximum is exact.
+        for (; i + 4 <= pairs; i += 4) {
+            PairVec v = PairsSimd(px + 2 * i, c);
+            __m128 db = _mm_sub_ps(v.cb, c.c128), dr = _mm_sub_ps(v.cr, c.c128);
+            vm = _mm_max_ps(vm, _mm_max_ps(_mm_max_ps(db, _mm_sub_ps(_mm_setzero_ps(), db)),
+                                           _mm_max_ps(dr, _mm_sub_ps(_mm_setzero_ps(), dr))));
+        }
+#endif
+        for (; i < pairs; ++i) {
+            PairScalar(px[2 * i], px[2 * i + 1], k, 1.0f, tail, 0);
+            m = std::max(m, std::abs(int(tail.cb[0]) - 128));
+            m = std::max(m, std::abs(int(tail.cr[0]) - 128));
         }
     }
+#ifdef __SSE2__
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, vm);
+    for (float f : lanes) m = std::max(m, int(f));
+#endif
     return FactorFor(s, m);
 }
 
@@ -437,15 +569,11 @@ bool PictureToDevice(const CPicture& pic, bool hdtv, int format, int saturation,
     float s = SaturationFactor(pic, hdtv, saturation);
     size_t pairs = size_t(pic.Width() / 2);
     size_t stride = size_t(lineLength / 2) * size_t(DeviceBytesPerPair(format));
-    bool eightBit = !(format == 0 || format == 1 || format == 4);
-    PairRow row(eightBit ? 4 : pairs);
+    bool reduced = format == 0 || format == 1 || format == 4;
+    PairRow tail(4);
     for (int y = 0; y < pic.Height(); ++y) {
-        if (eightBit) {
-            ConvertRow8(format, pic.Row(y), pairs, k, s, row, buf + size_t(y) * stride);
-        } else {
-            RowToPairs(pic.Row(y), pairs, k, s, row);
-            PackRow(format, row, pairs, buf + size_t(y) * stride);
-        }
+        if (reduced) ConvertRowReduced(format, pic.Row(y), pairs, k, s, tail, buf + size_t(y) * stride);
+        else ConvertRow8(format, pic.Row(y), pairs, k, s, tail, buf + size_t(y) * stride);
     }
     return true;
 }
@@ -459,14 +587,16 @@ bool DeviceToPicture(CPicture& pic, int lineLength, const uint8_t* buf, size_t b
     const Coeffs& k = hdtv ? k709 : k601;
     size_t pairs = size_t(pic.Width() / 2);
     size_t stride = size_t(lineLength / 2) * size_t(DeviceBytesPerPair(format));
-    bool eightBit = !(format == 0 || format == 1 || format == 4);
-    DevRow row(eightBit ? 4 : pairs);
+    bool words = format == 0 || format == 1;
+    DevRow row(4);
     for (int y = 0; y < pic.Height(); ++y) {
-        if (eightBit) {
-            DeviceRow8(format, buf + size_t(y) * stride, pairs, k, row, pic.Row(y));
+        const uint8_t* in = buf + size_t(y) * stride;
+        if (words) {
+            DeviceRow16(format, in, pairs, k, row, pic.Row(y));
+        } else if (format == 4) {
+            DeviceRow40(in, pairs, k, row, pic.Row(y));
         } else {
-            UnpackRow(format, buf + size_t(y) * stride, pairs, row);
-            PairsToRow(row, pairs, k, pic.Row(y));
+            DeviceRow8(format, in, pairs, k, row, pic.Row(y));
         }
     }
     return true;
