@@ -8,6 +8,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 std::string PnPReadContext::Text(int id) const {
@@ -20,6 +21,15 @@ std::string PnPReadContext::Text(int id) const {
 
 const std::string& PnPReadContext::Folder() const {
     return programFolder.empty() ? ProgramFolder() : programFolder;
+}
+
+const std::string& PnPReadContext::LanguageSuffix() const {
+    if (m_suffix.empty() || m_suffixOf != language) {
+        m_suffixOf = language;
+        m_suffix = "_" + language;
+        for (auto& c : m_suffix) c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return m_suffix;
 }
 
 namespace {
@@ -127,9 +137,17 @@ std::string PnPAttrText(const TiXmlElement* e, const char* name) {
 }
 
 std::string PnPLocalised(const TiXmlElement* e, const char* base, const PnPReadContext& ctx) {
-    std::string key = std::string(base) + "_" + ctx.language;
-    for (auto& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
-    const char* t = e->Attribute(key.c_str());
+    // Attribute names compare exactly, so the base is lowered too (bases are lower case).
+    char key[96];
+    const std::string& suffix = ctx.LanguageSuffix();
+    const char* t = nullptr;
+    int n = std::snprintf(key, sizeof key, "%s%s", base, suffix.c_str());
+    if (n > 0 && size_t(n) < sizeof key) {
+        t = e->Attribute(key);
+    } else {
+        std::string k = std::string(base) + suffix;
+        t = e->Attribute(k.c_str());
+    }
     if (t && *t) return t;
     t = e->Attribute(base);
     return t ? std::string(t) : std::string();

@@ -15,6 +15,11 @@ struct PnPReadContext {
 
     std::string Text(int id) const;
     const std::string& Folder() const;
+    // "_" + the language in lower case, kept until the language changes.
+    const std::string& LanguageSuffix() const;
+
+private:
+    mutable std::string m_suffixOf, m_suffix;
 };
 
 // The two number rules of model files.
