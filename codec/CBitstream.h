@@ -59,22 +59,23 @@ public:
         m_pos = c.pos;
         if (!m_overflow) m_totalBits += c.bits;
     }
-    // Appends like Put, on the cursor.
+    // Appends like Put (n <= 31), on the cursor. Away from the end of the buffer the next word
+    // is stored every time and only counted once it is complete: no branch to mispredict. A
+    // word stored early is rewritten later, and stays within the bytes the writer may use.
     TAMO_INLINE void Put(Cursor& c, uint32_t bits, int n) {
         c.acc = (c.acc << n) | bits;
         c.waiting += n;
         c.bits += n;
-        if (c.waiting >= 32) {
+        if (c.pos < c.fastLimit) [[likely]] {
+            const uint32_t be = __builtin_bswap32(uint32_t(c.acc >> ((c.waiting - 32) & 63)));
+            std::memcpy(c.buffer + c.pos, &be, 4);
+            const int full = c.waiting >= 32;
+            c.pos += 4 * full;
+            c.waiting -= 32 * full;
+        } else if (c.waiting >= 32) {
             c.waiting -= 32;
-            const uint32_t w = uint32_t(c.acc >> c.waiting);
-            if (c.pos < c.fastLimit) {
-                const uint32_t be = __builtin_bswap32(w);
-                std::memcpy(c.buffer + c.pos, &be, 4);
-                c.pos += 4;
-            } else {
-                c.pos = StoreWordSlow(w, c.pos);
-                if (m_overflow) c.fastLimit = -1;
-            }
+            c.pos = StoreWordSlow(uint32_t(c.acc >> c.waiting), c.pos);
+            if (m_overflow) c.fastLimit = -1;
         }
     }
 

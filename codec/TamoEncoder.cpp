@@ -87,13 +87,8 @@ TAMO_INLINE void CodeBlock(CBitstream& bw, CBitstream::Cursor& cur, const CodeTa
         const int v = levels[kScanToNatural[p]];
         const LevelCode& lc = t.level[run != 0][std::abs(v)];
         uint32_t bits = lc.bits | (uint32_t(v < 0) << lc.signShift);
-        int len = lc.len;
-        if (run) {
-            const Code& rc = t.run[run];
-            bits = (bits << rc.len) | rc.bits;
-            len += rc.len;
-        }
-        bw.Put(cur, bits, len);
+        const Code& rc = t.run[run];  // run 0: the empty code
+        bw.Put(cur, (bits << rc.len) | rc.bits, lc.len + rc.len);
     }
     bw.Put(cur, t.ac[kAcEob].bits, t.ac[kAcEob].len);
 }

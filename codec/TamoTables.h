@@ -58,7 +58,7 @@ struct LevelCode {
 struct CodeTables {
     Code dc[12];
     Code ac[257];
-    Code run[63];  // index = run 1 ... 62
+    Code run[63];  // index = run 1 ... 62; run 0 is the empty code
     SmallEntry dc6[64];
     AcEntry ac8[256];
     AcEntry ac16[65536];
