@@ -351,6 +351,15 @@ void CPnPSettingsNode::ColourBytes(uint32_t c, Bytes& out) {
     out[2] = uint8_t(c >> 16);  // Cr
 }
 
+bool CPnPSettingsNode::ChooseColour(uint32_t chosenRgb, uint32_t currentRgb, ColourToDeviceFn toDevice, Bytes& out) const {
+    if (!toDevice) return false;
+    int sat = saturation < 10 || saturation > 100 ? 100 : saturation;
+    uint32_t converted = toDevice(chosenRgb, sat);
+    if (converted == toDevice(currentRgb, 100)) return false;
+    ColourBytes(converted, out);
+    return true;
+}
+
 PnPStreamOutput CPnPSettingsNode::DecodeStreamOutput(const uint8_t* p) {
     PnPStreamOutput s;
     s.running = (p[0] & 0x0F) == 1;

@@ -147,6 +147,12 @@ public:
     static std::string IpAddrText(const uint8_t* bytes);
     // The converted colour 0x00CrCbYY as the bytes Y, Cb, Cr.
     static void ColourBytes(uint32_t deviceColour, Bytes& out);
+    // Typed "color": the operator picked chosenRgb (0x00BBGGRR) while currentRgb is shown.
+    // toDevice is the picture code's colour conversion (BT.709, 8 bits). False, and nothing
+    // to write, when the pick converts to what the shown colour converts to at saturation 100;
+    // else out holds the pick converted at the node's saturation (10..100, else 100).
+    using ColourToDeviceFn = uint32_t (*)(uint32_t colour, int saturation);
+    bool ChooseColour(uint32_t chosenRgb, uint32_t currentRgb, ColourToDeviceFn toDevice, Bytes& out) const;
     // First 4 value bytes, little-endian (typed "dec" and "hex").
     uint32_t TypedNumber(const Bytes& bytes) const;
 

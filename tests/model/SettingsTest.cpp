@@ -1,5 +1,8 @@
 #include "ModelFixture.h"
 #include "model/CPnPSettings.h"
+#include "pictures/PictureConvert.h"
+
+#include <cstdlib>
 
 #include <cstring>
 #include <string>
@@ -380,4 +383,26 @@ TEST(SettingsNode, StreamOutputDescriptor) {
     CPnPSettingsNode::BuildStreamStop(out, cur);
     EXPECT_EQ(cur[0], 0x10);
     EXPECT_FALSE(CPnPSettingsNode::DecodeStreamOutput(cur.data()).running);
+}
+
+TEST(SettingsNode, ColourChoice) {
+    CPnPSettingsNode n;
+    n.type = kPnPTypeColor;
+    n.size = 3;
+    CPnPSettingsNode::Bytes out{};
+    // White at full saturation: Y 235, Cb = Cr = 128.
+    ASSERT_TRUE(n.ChooseColour(0x00FFFFFF, 0x00000000, &ColourToDevice, out));
+    EXPECT_EQ(out[0], 235);
+    EXPECT_EQ(out[1], 128);
+    EXPECT_EQ(out[2], 128);
+    // Picking what is shown changes nothing.
+    EXPECT_FALSE(n.ChooseColour(0x000000FF, 0x000000FF, &ColourToDevice, out));
+    // A saturation limit below 100 pulls a pure red's chroma in; outside 10..100 counts as 100.
+    CPnPSettingsNode::Bytes full{}, limited{};
+    n.saturation = 5;
+    ASSERT_TRUE(n.ChooseColour(0x000000FF, 0, &ColourToDevice, full));
+    n.saturation = 50;
+    ASSERT_TRUE(n.ChooseColour(0x000000FF, 0, &ColourToDevice, limited));
+    EXPECT_EQ(full[2], uint8_t(ColourToDevice(0x000000FF, 100) >> 16));
+    EXPECT_LT(std::abs(int(limited[2]) - 128), std::abs(int(full[2]) - 128));
 }
