@@ -2,6 +2,7 @@
 // closest to the codec's stream; and file encoding of a 10 s 1080p clip with one and two workers.
 // Run: build/bench/codec_bench (pictures from ../shared/bench).
 #include "codec/FerloFileEncoder.h"
+#include "codec/TamoEncoder.h"
 #include "codec/TamoLib.h"
 #include "codec/TamoTables.h"
 #include "codec/CodecTestPictures.h"
@@ -9,7 +10,9 @@
 #include <benchmark/benchmark.h>
 #include <turbojpeg.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -121,27 +124,36 @@ void JpegDecode(benchmark::State& state, int type) {
     state.counters["PSNR_Y"] = Psnr(s->planes.y, d.y, d.width, d.height);
 }
 
-std::string Clip() {
-    static std::string path;
+// A 10 s 1080p clip: the plain test pattern, or the pattern with grain everywhere, which makes
+// the encoder rather than ffmpeg the larger part of the work.
+std::string Clip(bool grain) {
+    static std::string paths[2];
+    std::string& path = paths[grain];
     if (!path.empty()) return path;
     std::string dir = (std::filesystem::temp_directory_path() / "tamo-bench-XXXXXX").string();
     if (!mkdtemp(dir.data())) std::exit(1);
     path = dir + "/clip-1080p.mkv";
-    std::string cmd = "ffmpeg -v quiet -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=10 -c:v mpeg4 -q:v 3 '" + path + "'";
+    std::string cmd = "ffmpeg -v quiet -y -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=10" +
+                      std::string(grain ? " -vf noise=alls=24:allf=t" : "") + " -c:v mpeg4 -q:v 3 '" + path + "'";
     if (std::system(cmd.c_str()) != 0) {
         std::fprintf(stderr, "cannot make the clip with ffmpeg\n");
         std::exit(1);
     }
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(std::filesystem::path(path).parent_path(), ec);
-    });
+    static bool registered = false;
+    if (!registered) {
+        registered = true;
+        std::atexit([] {
+            std::error_code ec;
+            for (auto& p : paths)
+                if (!p.empty()) std::filesystem::remove_all(std::filesystem::path(p).parent_path(), ec);
+        });
+    }
     return path;
 }
 
 void FileEncode(benchmark::State& state) {
     const int workers = int(state.range(0));
-    std::string clip = Clip();
+    std::string clip = Clip(state.range(1) != 0);
     int frames = 0;
     for (auto _ : state) {
         FerloFileEncoder fe(clip, tamo::kTypeHD, 1171, true, workers);
@@ -152,16 +164,39 @@ void FileEncode(benchmark::State& state) {
     state.counters["fps"] = benchmark::Counter(double(frames) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// The workers without ffmpeg: 50 frames of the forest picture shared out to `workers` threads,
+// each with its own single-threaded encoder, as the file encoder's workers are.
+void WorkerFrames(benchmark::State& state) {
+    const int workers = int(state.range(0));
+    Subject* s = Load(tamo::kTypeHD);
+    auto& p = s->planes;
+    const int frames = 50;
+    for (auto _ : state) {
+        std::atomic<int> next{0};
+        std::vector<std::thread> threads;
+        for (int w = 0; w < workers; ++w)
+            threads.emplace_back([&] {
+                TamoEncoder enc(s->units, tamo::kTypeHD, 25);
+                std::vector<uint8_t> out(size_t(s->units) * 512);
+                for (int f = next++; f < frames; f = next++) benchmark::DoNotOptimize(enc.Encode(uint32_t(f), p.y.data(), p.cb.data(), p.cr.data(), out.data()));
+            });
+        for (auto& t : threads) t.join();
+    }
+    state.counters["fps"] = benchmark::Counter(double(frames) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 }  // namespace
 
-BENCHMARK_CAPTURE(TamoEncode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(JpegEncode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(TamoDecode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(JpegDecode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(TamoEncode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(JpegEncode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(TamoDecode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(JpegDecode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond);
-BENCHMARK(FileEncode)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(TamoEncode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(JpegEncode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(TamoDecode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(JpegDecode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(TamoEncode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(JpegEncode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(TamoDecode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(JpegDecode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(FileEncode)->ArgNames({"workers", "grain"})->Args({1, 0})->Args({2, 0})->Args({1, 1})->Args({2, 1})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+
+BENCHMARK(WorkerFrames)->ArgName("workers")->Arg(1)->Arg(2)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 
 BENCHMARK_MAIN();
