@@ -184,8 +184,12 @@ void CModuleResponder::Reply(int port, uint32_t toIp, uint16_t toPort, std::vect
         --m_dropLeft;
         return;
     }
-    m_pending.push_back({Clock::now() + std::chrono::milliseconds(m_cfg.replyDelayMs), port, toIp, toPort,
-                         std::move(data)});
+    int delay = m_cfg.replyDelayMs + (port == 1 ? m_cfg.portBExtraDelayMs : 0);
+    RPending p{Clock::now() + std::chrono::milliseconds(delay), port, toIp, toPort, std::move(data)};
+    // Keep the queue in time order: Flush sends from the front.
+    auto at = std::upper_bound(m_pending.begin(), m_pending.end(), p.due,
+                               [](Clock::time_point t, const RPending& q) { return t < q.due; });
+    m_pending.insert(at, std::move(p));
 }
 
 void CModuleResponder::Flush() {

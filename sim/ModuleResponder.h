@@ -29,6 +29,7 @@ struct RModuleSimConfig {
     bool answerPortA = true, answerPortB = true;
     int dropReplies = 0;              // this many replies are swallowed first
     int replyDelayMs = 0;             // every reply goes out this late
+    int portBExtraDelayMs = 0;        // replies from 9101 go out this much later still
     bool passportWrongMac = false;
     bool historyWrongIndex = false;
     size_t helloLength = 0;           // nonzero: cut the "TiBbhElO" reply to this length

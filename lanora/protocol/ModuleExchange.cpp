@@ -136,7 +136,11 @@ bool ModuleBroadcast(uint32_t localIp, EModuleMode mode, const std::vector<uint8
         }
         case EModuleMode::Passport: return ParsePassport(d, len, &wanted, out.passport);
         case EModuleMode::History:
-            if (len < kHistoryMinBroadcast || !ModuleHasCommand(d, len, ModuleCmd::kHistory)) return false;
+            // Only the requested page: the duplicate of the previous page (it was asked on both
+            // ports) must not end the reading.
+            if (len < kHistoryMinBroadcast || !ModuleHasCommand(d, len, ModuleCmd::kHistory) ||
+                (request.size() > 14 && d[8] != request[14]))
+                return false;
             out.reply.assign(d, d + std::min(len, kHistorySize));
             return true;
         default: return true;
@@ -147,7 +151,8 @@ bool ModuleBroadcast(uint32_t localIp, EModuleMode mode, const std::vector<uint8
 }
 
 bool ModuleUnicast(uint32_t localIp, uint32_t deviceIp, const std::vector<uint8_t>& request, size_t minReply,
-                   uint8_t* buf, size_t bufSize, size_t& got, const RModuleTiming& timing) {
+                   uint8_t* buf, size_t bufSize, size_t& got, const RModuleTiming& timing,
+                   const ModuleReplyFilter& accept) {
     got = 0;
     if (localIp == 0 || deviceIp == 0 || request.empty()) return false;
     auto start = Clock::now();
@@ -162,7 +167,7 @@ bool ModuleUnicast(uint32_t localIp, uint32_t deviceIp, const std::vector<uint8_
     }
     auto deadline = start + std::chrono::milliseconds(timing.unicastMs);
     return ReceiveUntil(s, deadline, timing.pollMs, [&](const uint8_t* d, size_t len) {
-        if (len < minReply) return false;
+        if (len < minReply || (accept && !accept(d, len))) return false;
         got = std::min(len, bufSize);
         std::memcpy(buf, d, got);
         return true;
@@ -213,8 +218,9 @@ bool ModuleReadPassport(uint32_t localIp, const RMac* mac, uint32_t deviceIp, RP
     } else {
         uint8_t buf[kPassportSize];
         size_t got = 0;
+        auto isPassport = [](const uint8_t* d, size_t n) { return ModuleHasCommand(d, n, ModuleCmd::kPassport); };
         if (!ModuleUnicast(localIp, deviceIp, ModuleRequest(ModuleCmd::kGetPassport), kPassportMin, buf,
-                           sizeof buf, got, timing) ||
+                           sizeof buf, got, timing, isPassport) ||
             !ParsePassport(buf, got, nullptr, out.passport))
             return false;
     }
@@ -229,7 +235,11 @@ bool ModuleReadPassport(uint32_t localIp, const RMac* mac, uint32_t deviceIp, RP
         } else {
             std::vector<uint8_t> buf(kHistorySize);
             size_t got = 0;
-            if (!ModuleUnicast(localIp, deviceIp, req, kHistoryMinUnicast, buf.data(), buf.size(), got, timing) ||
+            auto isPage = [i](const uint8_t* d, size_t n) {
+                return ModuleHasCommand(d, n, ModuleCmd::kHistory) && n > 8 && d[8] == uint8_t(i);
+            };
+            if (!ModuleUnicast(localIp, deviceIp, req, kHistoryMinUnicast, buf.data(), buf.size(), got, timing,
+                               isPage) ||
                 !ParseHistoryPage(buf.data(), got, kHistoryMinUnicast, page))
                 break;
         }

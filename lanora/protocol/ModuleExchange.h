@@ -31,9 +31,13 @@ bool ModuleBroadcast(uint32_t localIp, EModuleMode mode, const std::vector<uint8
                      RBroadcastResult& out, const RModuleTiming& timing = {});
 
 // Sends request to deviceIp:9100 and :9101 and takes the first datagram of at least minReply
-// bytes from either, at most bufSize of it.
+// bytes from either, at most bufSize of it. With accept given, datagrams it refuses are passed
+// over and the wait goes on: a module answers on both ports, and the second answer to the
+// previous request can arrive on the sockets of the next one.
+using ModuleReplyFilter = std::function<bool(const uint8_t* data, size_t len)>;
 bool ModuleUnicast(uint32_t localIp, uint32_t deviceIp, const std::vector<uint8_t>& request, size_t minReply,
-                   uint8_t* buf, size_t bufSize, size_t& got, const RModuleTiming& timing = {});
+                   uint8_t* buf, size_t bufSize, size_t& got, const RModuleTiming& timing = {},
+                   const ModuleReplyFilter& accept = nullptr);
 
 // Local IPv4 interfaces for the interface lists: address 0, 127.x and 255.x skipped, no duplicates.
 struct RModuleInterface {

@@ -28,6 +28,11 @@ ip -n "$A" addr add 198.18.0.1/24 dev vethA
 for i in 2 3 4 5; do ip -n "$B" addr add 198.18.0.$i/24 dev vethB; done
 ip -n "$A" link set vethA up
 ip -n "$B" link set vethB up
+# A new link carries nothing until the kernel has turned its carrier on.
+for i in $(seq 100); do
+    ip -n "$A" link show dev vethA | grep -q "state UP" && ip -n "$B" link show dev vethB | grep -q "state UP" && break
+    sleep 0.05
+done
 
 SIM=$BUILD/bin/varomodsim
 sim() { ip netns exec "$B" "$SIM" "$@" >/dev/null & PIDS+=($!); }

@@ -185,6 +185,23 @@ TEST_F(ModuleNetNs, HistoryMarkersDecideThePages) {
     (void)dev;
 }
 
+TEST_F(ModuleNetNs, LateSecondAnswerDoesNotEndTheHistory) {
+    // The answer from 9101 to one request arrives while the next request is waiting.
+    auto c = Device("198.18.0.2", kMac1);
+    c.historyMarkers = true;
+    c.historyPages = {"p1", "p2", "p3"};
+    c.portBExtraDelayMs = 60;
+    Add(c);
+    CNetNsEnter in(m_ns.Name(0));
+    for (bool byMac : {true, false}) {
+        RPassportRead pr;
+        ASSERT_TRUE(ModuleReadPassport(m_local, byMac ? &kMac1 : nullptr, Ip("198.18.0.2"), pr, Fast()));
+        ASSERT_EQ(pr.pages.size(), 3u) << byMac;
+        EXPECT_EQ(pr.pages[2].text, "p3");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
 TEST_F(ModuleNetNs, UnicastHistoryNeedsTheRequestedIndex) {
     auto c = Device("198.18.0.2", kMac1);
     c.historyMarkers = true;

@@ -32,6 +32,11 @@ public:
                  Run("ip -n " + m_ns[i] + " link set " + dev + " up");
         }
         if (!ok) m_error = "cannot create network namespaces (ip netns / veth failed)";
+        // The kernel turns a new link's carrier on (and its queue from "noop" to a real one)
+        // only when its link watch runs, which is rate-limited: until then every packet is
+        // dropped. Wait for both ends.
+        for (int i = 0; ok && i < 2; ++i) ok = WaitUp(i);
+        if (!ok && m_error.empty()) m_error = "veth pair did not come up";
     }
     ~CNetNsPair() {
         if (!m_created) return;
@@ -47,6 +52,22 @@ public:
     // Another address on a side's veth, e.g. "198.18.0.3/24".
     bool AddAddress(int side, const std::string& cidr) {
         return Run("ip -n " + m_ns[side] + " addr add " + cidr + " dev " + (side == 0 ? "vethA" : "vethB"));
+    }
+
+    bool WaitUp(int side) const {
+        std::string cmd = "ip -n " + m_ns[side] + " link show dev " + (side == 0 ? "vethA" : "vethB");
+        for (int tries = 0; tries < 300; ++tries) {
+            std::string out;
+            if (FILE* f = ::popen(cmd.c_str(), "r")) {
+                char buf[512];
+                while (std::fgets(buf, sizeof buf, f)) out += buf;
+                ::pclose(f);
+            }
+            if (out.find("state UP") != std::string::npos && out.find("qdisc noop") == std::string::npos)
+                return true;
+            ::usleep(10000);
+        }
+        return false;
     }
 
     static bool Run(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
