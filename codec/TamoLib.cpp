@@ -29,7 +29,8 @@ int EncodeFile(int type, int units, int studioRange, const char16_t* path, uint8
     FerloFileEncoder fe(path, type, units, studioRange != 0);
     if (!fe.Usable()) return -1;
     if (fe.FrameCount() <= 0) return -2;
-    if (!fe.NextFrame()) return -3;
+    // No frame, or a budget that cannot hold even the empty picture.
+    if (!fe.NextFrame() || fe.FrameSize() <= 0) return -3;
     std::memcpy(out, fe.FrameData(), size_t(fe.FrameSize()));
     return 0;
 }

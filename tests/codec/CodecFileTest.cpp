@@ -229,6 +229,8 @@ TEST_F(FileEncoding, FrameCountsAndFailures) {
     TempDir::WriteAll(m_dir.File("garbage.mp4"), std::string(5000, 'x'));
     auto garbage = U16(m_dir.File("garbage.mp4"));
     EXPECT_EQ(Tamo_EncodeImageFile_HD(600, 0, garbage.c_str(), out.data()), -1);
+    // A 4K budget of one unit cannot hold even the empty picture.
+    EXPECT_EQ(Tamo_EncodeImageFile_4K(1, 0, path.c_str(), out.data()), -3);
     auto missing = U16(m_dir.File("missing.png"));
     EXPECT_EQ(Tamo_EncodeImageFile_4K(600, 0, missing.c_str(), out.data()), -1);
     EXPECT_TRUE(TmpIsEmpty());
