@@ -36,6 +36,7 @@ public:
     int BudgetBytes() const { return m_budgetBytes; }
     int Rows() const { return m_rows; }
     int Columns() const { return m_columns; }
+    // Per macroblock six blocks of 64 coefficients in natural order (u + 8v).
     const tamo::Coef* Coefficients() const { return m_coefficients; }
     tamo::Coef* Coefficients() { return m_coefficients; }
 
