@@ -25,6 +25,12 @@ std::string ComPortPath(int number) {
     return AppStore().ReadString("Ports", key, def);
 }
 
+std::vector<RComPort> ComPortList() {
+    std::vector<RComPort> list;
+    for (int n = 1; n <= 8; ++n) list.push_back({"COM" + std::to_string(n), ComPortPath(n)});
+    return list;
+}
+
 std::string ResolvePortTarget(const std::string& target) {
     if (target.size() > 3 && (target[0] == 'C' || target[0] == 'c') && (target[1] == 'O' || target[1] == 'o') &&
         (target[2] == 'M' || target[2] == 'm')) {

@@ -2,11 +2,17 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/PortIO.h"
 
 // Path of COM port n (1-based): store section `Ports` key "COMn", default /dev/ttyS(n-1).
 std::string ComPortPath(int number);
+// The port list: "COM1".."COM8", each with the path it opens.
+struct RComPort {
+    std::string name, path;
+};
+std::vector<RComPort> ComPortList();
 // "COM3" -> its path; anything else is taken as a path.
 std::string ResolvePortTarget(const std::string& target);
 

@@ -169,7 +169,7 @@ TEST_F(LinkE2E, BusScanFindsEveryDeviceAndWritesAddresses) {
 class RawPeer {
 public:
     RawPeer(const TempDir& dir) {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         grantpt(m_master);
         unlockpt(m_master);
         m_slave = ptsname(m_master);
@@ -200,6 +200,36 @@ public:
                 if (started) {
                     uint8_t z = 0;
                     if (write(m_master, &z, 1) != 1) break;
+                }
+            }
+        });
+    }
+    // Answers every request with 1 to 40 random bytes.
+    void Garbage() {
+        m_thread = std::thread([this] {
+            std::mt19937 rng(5);
+            while (!m_stop) {
+                pollfd p{m_master, POLLIN, 0};
+                if (poll(&p, 1, 20) <= 0) continue;
+                uint8_t b[512];
+                if (read(m_master, b, sizeof b) <= 0) continue;
+                const int n = int(rng() % 40) + 1;
+                for (int i = 0; i < n; ++i) b[i] = uint8_t(rng());
+                if (write(m_master, b, size_t(n)) < 0) break;
+            }
+        });
+    }
+    // Sends bytes without end, answering nothing.
+    void Flood() {
+        m_thread = std::thread([this] {
+            std::mt19937 rng(6);
+            uint8_t b[256];
+            while (!m_stop) {
+                for (auto& x : b) x = uint8_t(rng() % 0xE0);  // never a sync byte
+                pollfd p{m_master, POLLOUT, 0};
+                if (poll(&p, 1, 20) > 0 && write(m_master, b, sizeof b) < 0) break;
+                uint8_t in[512];
+                while (read(m_master, in, sizeof in) > 0) {
                 }
             }
         });
@@ -444,4 +474,44 @@ TEST_F(LinkE2E, Rs422LinkLifecycle) {
     EXPECT_FALSE(engine.NotResponding());
     EXPECT_EQ(engine.Serial232B()->Opens(), 2u);
     EXPECT_EQ(log.Count("CSerial232B(): CreateFile() = "), 3u);
+}
+
+TEST(LinkPorts, ComNamesMapThroughTheStore) {
+    TempDir dir;
+    LinkLogSetup log(dir);
+    AppStore().WriteString("Ports", "COM3", "/dev/ttyUSB0");
+    EXPECT_EQ(ComPortPath(3), "/dev/ttyUSB0");
+    EXPECT_EQ(ComPortPath(1), "/dev/ttyS0");
+    EXPECT_EQ(ResolvePortTarget("com3"), "/dev/ttyUSB0");
+    EXPECT_EQ(ResolvePortTarget("/tmp/x"), "/tmp/x");
+    auto list = ComPortList();
+    ASSERT_EQ(list.size(), 8u);
+    EXPECT_EQ(list[7].name, "COM8");
+    EXPECT_EQ(list[7].path, "/dev/ttyS7");
+}
+
+TEST_F(LinkE2E, GarbageFloodAndSilenceEndInBoundedTime) {
+    struct Case {
+        int protocol;
+        int mode;  // 0 silent, 1 random bytes after each request, 2 endless flood
+        int expect;
+    } cases[] = {
+        {kProtoShort2, 0, kLinkNoReply}, {kProtoShort2, 1, kLinkBadReply}, {kProtoShort2, 2, kLinkBadReply},
+        {kProtoBus, 0, kLinkNoReply},    {kProtoBus, 1, kLinkBadReply},    {kProtoBusB, 2, kLinkBadReply},
+        {kProtoPointB, 0, kLinkNoReply}, {kProtoPointB, 1, kLinkNoReply},  {kProtoPointB, 2, kLinkBadReply},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "protocol " << c.protocol << " mode " << c.mode);
+        TempDir peerDir;
+        RawPeer peer(peerDir);
+        if (c.mode == 1) peer.Garbage();
+        if (c.mode == 2) peer.Flood();
+        Select(c.protocol, peer.Path(), 1);
+        uint8_t buf[64];
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(Run(64, kCmdRead, 0x100, buf), c.expect);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_LT(ms, 8000);
+        Select(kProtoShort1, "/nonexistent");  // lets the RS-422 object go before its peer
+    }
 }
