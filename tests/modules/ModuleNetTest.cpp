@@ -304,6 +304,31 @@ TEST_F(ModuleNetNs, HostileRepliesDuringACollection) {
     for (const auto& r : list) EXPECT_NE(r.Mac(), (RMac{0x77, 0x77, 0x77, 0x77, 0x77, 0x77}));
 }
 
+TEST_F(ModuleNetNs, ResponderSurvivesHostileRequests) {
+    auto& dev = Add(Device("198.18.0.2", kMac1));
+    CNetNsEnter in(m_ns.Name(0));
+    std::mt19937 rng(7);
+    const char* words[] = {"TiBbsEtA", "TiBblInK", "WiZnGpAs", "WiZnGhSt", "TiBbhElO", "WiZnLiSt"};
+    for (int i = 0; i < 400; ++i) {
+        std::vector<uint8_t> d(rng() % 64);
+        for (auto& b : d) b = uint8_t(rng());
+        if (d.size() >= 8) std::memcpy(d.data(), words[rng() % 6], 8);
+        // Some carry the right MAC with a truncated body, and huge port counts.
+        if (d.size() >= 14 && rng() % 2) std::memcpy(&d[8], kMac1.data(), 6);
+        if (d.size() >= 28) d[26] = 0xFF, d[27] = 0xFF;
+        uint32_t to = rng() % 2 ? Ip("198.18.0.2") : 0xFFFFFFFF;
+        // A complete set request for this module is no hostile input: it would move it.
+        if (d.size() >= 26 && std::memcmp(d.data(), "TiBbsEtA", 8) == 0 &&
+            std::memcmp(&d[8], kMac1.data(), 6) == 0)
+            continue;
+        SendRaw(m_local, to, rng() % 2 ? 9100 : 9101, d);
+    }
+    RBroadcastResult r;
+    ModuleBroadcast(m_local, EModuleMode::CollectModules, ModuleRequest(ModuleCmd::kHello), r, Fast());
+    ASSERT_EQ(r.modules.size(), 1u) << "still answering";
+    EXPECT_EQ(dev.Address(0).ip, Ip("198.18.0.2")) << ModuleIpText(dev.Address(0).ip);
+}
+
 TEST_F(ModuleNetNs, LogListenerDeliversAndStops) {
     auto c = Device("198.18.0.2", kMac1);
     c.family = 0x0301, c.variant = 1;
