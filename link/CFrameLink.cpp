@@ -10,7 +10,9 @@
 namespace {
 constexpr int kBusy = 4097;      // only inside a transaction
 constexpr int kAccepted = 4098;  // only inside a transaction
-void Wait10ms() { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }
+void WaitMs(int ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 }  // namespace
 
 CFrameLink::CFrameLink(LinkDialect d, IPortIO* io) : m_dialect(d), m_io(io) {
@@ -227,9 +229,9 @@ int CFrameLink::Addressed(int n, int m, int attempts, bool pointB) {
             len = 11;
             expect = 0;
             polling = true;
-            if (pointB) Wait10ms();
+            if (pointB) WaitMs(m_waitMs);
         } else {
-            Wait10ms();
+            WaitMs(m_waitMs);
         }
     }
 }

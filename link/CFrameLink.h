@@ -48,6 +48,8 @@ public:
     // Addressed dialects through one door: point B with `attempts`, the bus dialects with 3.
     int Transaction(uint8_t cmd, int n, int m, int attempts);
 
+    // The pause before repeating a busy or accepted exchange (10 ms; fuzzing sets 0).
+    void SetRepeatWaitMs(int ms) { m_waitMs = ms; }
     // Tests: how many request frames went out (polls and repeats included).
     unsigned FramesSent() const { return m_framesSent; }
 
@@ -61,6 +63,7 @@ private:
     LinkDialect m_dialect;
     IPortIO* m_io;
     uint8_t m_dest = 0;
+    int m_waitMs = 10;
     unsigned m_framesSent = 0;
     uint8_t m_req[kMaxFrame + 5];
     uint8_t m_poll[11];
