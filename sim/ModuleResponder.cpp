@@ -43,8 +43,11 @@ int UdpSocket(uint32_t ip, uint16_t port, const std::string& device) {
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    if (!device.empty())
-        ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(), socklen_t(device.size()));
+    if (!device.empty() &&
+        ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(), socklen_t(device.size())) != 0) {
+        ::close(fd);
+        return -1;
+    }
     sockaddr_in a = Addr(ip, port);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         ::close(fd);
@@ -96,8 +99,11 @@ bool CModuleResponder::BindUnicast(uint32_t ip, int fds[2]) {
 bool CModuleResponder::Start() {
     Stop();
     if (!BindUnicast(m_cfg.main.ip, m_uni)) return false;
+    // Broadcasts are taken only from the interface that carries our address (all of 127/8 is
+    // the loopback's); without one we answer unicast only, never a stranger's network.
     std::string dev = InterfaceOf(m_cfg.main.ip);
-    for (int i = 0; i < 2; ++i) m_bcast[i] = UdpSocket(INADDR_BROADCAST, kPorts[i], dev);
+    if (dev.empty() && (m_cfg.main.ip & 0xFF) == 127) dev = "lo";
+    for (int i = 0; i < 2 && !dev.empty(); ++i) m_bcast[i] = UdpSocket(INADDR_BROADCAST, kPorts[i], dev);
     m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_run = true;
     m_thread = std::thread([this] { Run(); });

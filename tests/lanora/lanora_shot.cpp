@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     int rc = 0;
     QTimer::singleShot(5000, [&] {
         if (!win.DeviceList()->topLevelItemCount()) rc = 2;
-        win.DeviceList()->topLevelItem(0) ? win.DeviceList()->topLevelItem(0)->setSelected(true) : void();
+        if (auto* first = win.DeviceList()->topLevelItem(0)) first->setSelected(true);
         if (!win.grab().save(args[2])) rc = 1;
         win.Button(CLanoraWin::kLog)->click();
         win.resize(1060, 380);  // wide enough for the message column
