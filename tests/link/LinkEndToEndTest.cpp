@@ -383,8 +383,14 @@ TEST_F(LinkE2E, AbortAfterAChunk) {
 }
 
 TEST_F(LinkE2E, DirectRegionAndVerifyProgress) {
-    SimProcess sim(dir, {});
+    SimProcess sim(dir, {"--signature", "SIG"});
     Select(kProtoPointB, sim.Path());
+    // The signature address of the other connections is the top of the direct region here.
+    char sig[33] = {};
+    ASSERT_EQ(Run(32, kCmdRead, 0x80FFFFFF, reinterpret_cast<uint8_t*>(sig)), kLinkOk);
+    EXPECT_STREQ(sig, "SIG");
+    EXPECT_EQ(log.Count("CSerial232B::PortWriteData() [E2 E4 0F 00 FF 01 00 00 04 FF FF FF FF "), 1u);
+    EXPECT_EQ(log.Count("CSerial232B::PortWriteData() [E2 E4 0F 00 FF 01 06 00 01 20 "), 1u);
     engine.SetVerify(true);
     Bytes data = Random(700, 8);
     ASSERT_EQ(Run(700, kCmdEraseWrite, 0xF0000100, data.data()), kLinkOk);
@@ -514,4 +520,26 @@ TEST_F(LinkE2E, GarbageFloodAndSilenceEndInBoundedTime) {
         EXPECT_LT(ms, 8000);
         Select(kProtoShort1, "/nonexistent");  // lets the RS-422 object go before its peer
     }
+}
+
+TEST(LinkPorts, ByteDumpsSixteenPerLine) {
+    TempDir dir;
+    LinkLogSetup log(dir, true);
+    RawPeer peer(dir);
+    CSerialPort port("CSerial232");
+    ASSERT_TRUE(port.Open(peer.Path()));
+    port.SetDump(true);
+    uint8_t frame[37];
+    for (int i = 0; i < 37; ++i) frame[i] = uint8_t(i);
+    ASSERT_TRUE(port.PortWriteData(frame, 37));
+    EXPECT_EQ(log.Count("CSerial232::PortWriteData() ["), 3u);
+    EXPECT_EQ(log.Count("CSerial232::PortWriteData() [00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F ]"), 1u);
+    EXPECT_EQ(log.Count("CSerial232::PortWriteData() [20 21 22 23 24 ]"), 1u);
+    // Nothing comes back: the read times out after its constant plus per-byte time.
+    uint8_t in[4];
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.PortReadData(in, 4));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_GE(ms, 530);
+    EXPECT_EQ(log.Count("CSerial232::PortReadData() 0 bytes of 4 []"), 1u);
 }
