@@ -98,7 +98,10 @@ int CPnPModel::LoadFromText(const std::string& xml) {
     if (!NestingWithinLimit(xml)) return kPnPCannotOpen;
     TiXmlDocument doc;
     // Model files are single-byte text; the legacy encoding keeps bytes above 127 as they are.
-    doc.Parse(xml.c_str(), nullptr, TIXML_ENCODING_LEGACY);
+    // A UTF-8 byte order mark (a file saved by a text editor) is skipped, not an error.
+    const char* text = xml.c_str();
+    if (xml.compare(0, 3, "\xEF\xBB\xBF") == 0) text += 3;
+    doc.Parse(text, nullptr, TIXML_ENCODING_LEGACY);
     if (doc.Error()) return kPnPCannotOpen;
     return LoadDocument(doc);
 }

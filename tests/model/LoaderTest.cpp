@@ -18,6 +18,9 @@ TEST(ModelLoader, RootNameIsFreeButPnpMustBeItsChild) {
     EXPECT_EQ(m.LoadFromText("<?xml version=\"1.0\"?><!-- no root element -->"), kPnPNoModel);
     EXPECT_EQ(m.LoadFromText(""), kPnPCannotOpen);
     EXPECT_EQ(m.LoadFromText("<a><pnp><status></pnp></a>"), kPnPCannotOpen);
+    // Bytes above 127 stay as they are; a UTF-8 byte order mark is skipped.
+    EXPECT_EQ(m.LoadFromText("\xEF\xBB\xBF<a><pnp><status name=\"Gr\xFC\xDF\"/></pnp></a>"), kPnPLoaded);
+    EXPECT_EQ(m.elements[0]->name, "Gr\xFC\xDF");
     EXPECT_FALSE(m.timeSync);
 }
 
