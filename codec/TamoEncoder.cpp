@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <thread>
 #include <vector>
@@ -15,6 +17,48 @@ namespace {
 constexpr int kMaxUnits = 0xFFFF;      // the header holds 16 bits
 constexpr int kMaxRowWords = 0xFFFF;   // so does a row's length
 constexpr int kSampleStep = 1291;
+}  // namespace
+
+namespace {
+// Encoders made one per picture would otherwise get their multi-megabyte stores fresh from the
+// system every time and pay a page fault per 4 KB on first touch. A few freed buffers are kept.
+class BufferPool {
+public:
+    uint8_t* Acquire(size_t bytes) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (auto it = m_free.begin(); it != m_free.end(); ++it)
+                if (it->second == bytes) {
+                    uint8_t* p = it->first.release();
+                    m_free.erase(it);
+                    return p;
+                }
+        }
+        return new (std::nothrow) uint8_t[bytes];
+    }
+    void Release(uint8_t* p, size_t bytes) {
+        if (!p) return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_free.emplace_back(std::unique_ptr<uint8_t[]>(p), bytes);
+        size_t total = 0;
+        for (auto& f : m_free) total += f.second;
+        while (m_free.size() > kKept || total > kMaxBytes) {
+            total -= m_free.front().second;
+            m_free.erase(m_free.begin());
+        }
+    }
+
+private:
+    static constexpr size_t kKept = 4;
+    static constexpr size_t kMaxBytes = size_t(64) << 20;
+    std::mutex m_mutex;
+    std::vector<std::pair<std::unique_ptr<uint8_t[]>, size_t>> m_free;
+};
+
+BufferPool& Pool() {
+    static BufferPool pool;
+    return pool;
+}
 }  // namespace
 
 TamoEncoder::TamoEncoder(int budgetUnits, int type, int frameRate, TransformImpl impl)
@@ -29,11 +73,16 @@ TamoEncoder::TamoEncoder(int budgetUnits, int type, int frameRate, TransformImpl
     // A larger budget could not be written into the header; the caller's buffer holds more.
     m_budgetUnits = std::clamp(budgetUnits, 0, kMaxUnits);
     m_budgetBytes = m_budgetUnits * 512;
-    m_coefficients = new (std::nothrow) Coef[size_t(m_rows) * m_columns * 6 * 64];
+    m_coefficients = reinterpret_cast<Coef*>(Pool().Acquire(StoreBytes()));
     SetScale(1);
 }
 
-TamoEncoder::~TamoEncoder() { delete[] m_coefficients; }
+TamoEncoder::~TamoEncoder() {
+    Pool().Release(reinterpret_cast<uint8_t*>(m_coefficients), StoreBytes());
+    for (uint8_t* s : m_scratch) Pool().Release(s, size_t(m_budgetBytes));
+}
+
+size_t TamoEncoder::StoreBytes() const { return size_t(m_rows) * m_columns * 6 * 64 * sizeof(Coef); }
 
 void TamoEncoder::SetScale(int scale) {
     m_scale = scale;
@@ -160,8 +209,11 @@ void TamoEncoder::WriteHeader(uint32_t frameNumber, uint8_t* out) const {
 // seen them (a row overflows when its bytes reach what is left of the budget) and copied.
 int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* out) {
     const int n = std::min(m_threads, m_rows);
-    m_scratch.resize(size_t(n));
-    for (auto& s : m_scratch) s.resize(size_t(m_budgetBytes));
+    while (m_scratch.size() < size_t(n)) {
+        uint8_t* s = Pool().Acquire(size_t(m_budgetBytes));
+        if (!s) return 0;
+        m_scratch.push_back(s);
+    }
     std::vector<int> rowBytes(static_cast<size_t>(m_rows)), rowOffset(static_cast<size_t>(m_rows));
     std::vector<char> rowBad(static_cast<size_t>(m_rows));
     for (int q = scale;; ++q) {
@@ -179,7 +231,7 @@ int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* o
         }
         ParallelFor(n, [&](int i) {
             const int r0 = m_rows * i / n, r1 = m_rows * (i + 1) / n;
-            uint8_t* buf = m_scratch[size_t(i)].data();
+            uint8_t* buf = m_scratch[size_t(i)];
             CBitstream w;
             int off = 0;
             for (int r = r0; r < r1; ++r) {
@@ -215,7 +267,7 @@ int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* o
             h[1] = 0;
             h[2] = uint8_t((b / 4 + 1) >> 8);
             h[3] = uint8_t(b / 4 + 1);
-            std::memcpy(h + 4, m_scratch[size_t(owner)].data() + rowOffset[size_t(r)], size_t(b));
+            std::memcpy(h + 4, m_scratch[size_t(owner)] + rowOffset[size_t(r)], size_t(b));
             used += 4 + b;
         }
         return used;

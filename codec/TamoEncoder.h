@@ -69,9 +69,10 @@ private:
     uint64_t (*m_quantize)(const tamo::Coef*, const float*, int32_t*) = nullptr;
     CBitstream m_writer;
     int m_threads = 1;
-    std::vector<std::vector<uint8_t>> m_scratch;  // per thread, for the parallel final coding
+    std::vector<uint8_t*> m_scratch;  // per thread, budget-sized, for the parallel final coding
 
     void WriteHeader(uint32_t frameNumber, uint8_t* out) const;
+    size_t StoreBytes() const;
     int FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* out);
     Quant m_quant[2];  // luma, chroma for m_scale
 };
