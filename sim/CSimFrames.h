@@ -25,7 +25,7 @@ private:
 
 // Reproducible line faults on the reply side of a device.
 struct RSimFaults {
-    double drop = 0;     // the request is lost on the line: not executed, no reply
+    double drop = 0;     // the reply is lost (on the pty: after the device carried the request out)
     double corrupt = 0;  // one byte of the reply is flipped
     double stray = 0;    // 1 to 4 stray bytes go out before the reply
     // "drop=P,corrupt=P,stray=P"; false on a bad list.
@@ -35,6 +35,9 @@ struct RSimFaults {
 class CSimFaultInjector {
 public:
     CSimFaultInjector(const RSimFaults& f, uint32_t seed) : m_f(f), m_rng(seed) {}
+    // One roll of the drop probability; the pty front end carries the request out first and
+    // then loses the reply (DropReply), a front end may also lose the request (DropRequest).
+    bool DropReply() { return Roll(m_f.drop); }
     bool DropRequest() { return Roll(m_f.drop); }
     // Applies corruption and stray bytes to a reply about to go out.
     void Apply(std::vector<uint8_t>& reply);

@@ -114,8 +114,8 @@ void CSimPty::Run(const std::atomic<bool>& stop) {
                 const int64_t wait = lineFreeUs - NowUs();
                 if (wait > 0) std::this_thread::sleep_for(std::chrono::microseconds(wait));
             }
-            if (m_faults.DropRequest()) continue;
             if (!m_line.HandleFrame(frame, NowUs() / 1000, reply)) continue;
+            if (m_faults.DropReply()) continue;
             m_faults.Apply(reply);
             Send(reply, NowUs());
         }

@@ -109,8 +109,8 @@ std::vector<RSimOption>& SimOptionTable() {
          [](RSimOptions& o, const std::string& v, std::string& e) {
              return IntOption(v, 0, 600000, o.reinitSilenceMs, "--reinit-silence", e);
          }},
-        {"--faults", "LIST", "line faults drop=P,corrupt=P,stray=P (P from 0 to 1): drop loses the request, "
-                             "corrupt flips a bit of the reply, stray sends 1-4 random bytes before it",
+        {"--faults", "LIST", "line faults drop=P,corrupt=P,stray=P (P from 0 to 1): drop loses the reply (the device "
+                             "has carried the request out), corrupt flips a bit of the reply, stray sends 1-4 random bytes before it",
          [](RSimOptions& o, const std::string& v, std::string& e) { return o.faults.Parse(v, e); }},
         {"--seed", "N", "seed of the fault generator (default 1): the same seed gives the same faults",
          [](RSimOptions& o, const std::string& v, std::string& e) {

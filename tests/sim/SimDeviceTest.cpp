@@ -135,7 +135,7 @@ TEST(SimDevice, AssemblerResynchronisesAndFaultsAreReproducible) {
         Bytes all;
         for (int i = 0; i < 50; ++i) {
             Bytes r = a;
-            all.push_back(inj.DropRequest());
+            all.push_back(inj.DropReply());
             inj.Apply(r);
             all.insert(all.end(), r.begin(), r.end());
         }
