@@ -49,7 +49,7 @@ void CFrameLink::Begin(uint8_t cmd) {
     m_req[8] = 0;
 }
 
-int CFrameLink::ShortTransaction(int n, int m, bool statusCheck) {
+int CFrameLink::ShortTransaction(int n, int m, bool statusCheck, bool singleAttempt) {
     if (n < 0 || n > 32 || m < 0 || m > 32 || !m_io) return kLinkWrite;
     m_req[0] = 0xE2;
     m_req[1] = 0xE4;
@@ -65,7 +65,7 @@ int CFrameLink::ShortTransaction(int n, int m, bool statusCheck) {
         if (m_rx[0] != 0xE2 || m_rx[1] != 0xE4 || len > 32 || len > m ||
             LinkCrc8(m_rx, size_t(4 + len)) != m_rx[4 + len]) {
             DebugLog("Device reports: CRC ERROR");
-            if (++badReplies >= 3) return kLinkBadReply;
+            if (++badReplies >= 3 || singleAttempt) return kLinkBadReply;
             continue;
         }
         if (!statusCheck) return len == m ? kLinkOk : kLinkDevice;

@@ -40,7 +40,9 @@ public:
 
     // Short dialect: n data bytes after the header (0 for reads, whose count sits in the
     // length byte the caller set), m expected reply data bytes.
-    int ShortTransaction(int n, int m, bool statusCheck);
+    // singleAttempt: a bad reply ends the transaction with 4 instead of sending again (data
+    // writes: the device may have written the chunk already and moved its address on).
+    int ShortTransaction(int n, int m, bool statusCheck, bool singleAttempt = false);
     // Bus classic and bus B: request built by Begin() with n data bytes.
     int BusTransaction(int n, int m, bool singleAttempt);
     // Point B: m = 0 accepts any reply length.

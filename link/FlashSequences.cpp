@@ -44,17 +44,19 @@ int CBlockFamily::ReadChunk(int count) {
     return m_f.BusTransaction(1, count, false);
 }
 
+// One attempt only: a device whose reply was lost has written the chunk and moved its address
+// on, and the same chunk sent again would land behind it. The caller restarts the block.
 int CBlockFamily::WriteChunk(const uint8_t* data, int count) {
     if (m_f.Dialect() == LinkDialect::Short) {
         uint8_t* q = m_f.Req();
         q[2] = m_p2 ? 0x07 : 0x02;
         q[3] = uint8_t(count);
         std::memcpy(q + 4, data, size_t(count));
-        return m_f.ShortTransaction(count, 0, true);
+        return m_f.ShortTransaction(count, 0, true, true);
     }
     m_f.Begin(0x02);
     std::memcpy(m_f.ReqData(), data, size_t(count));
-    return m_f.BusTransaction(count, 0, false);
+    return m_f.BusTransaction(count, 0, true);
 }
 
 int CBlockFamily::EraseBlock() {
@@ -129,7 +131,9 @@ int CBlockFamily::WriteErase(int cmd, uint32_t a, uint32_t n, const uint8_t* buf
             int r = WriteChunk(buf + off, int(c));
             if (r != kLinkOk) {
                 DebugLog("error detected...");
-                if (r == kLinkDevice && restarts < 4) {
+                // Chunks are sent once (see WriteChunk), so a lost or garbled reply restarts
+                // the block from its address as a device failure does.
+                if (r != kLinkWrite && restarts < 4) {
                     DebugLog("retrying...");
                     ++restarts;
                     off = blockStartOff;

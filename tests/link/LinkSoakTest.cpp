@@ -118,3 +118,58 @@ TEST(LinkSoak, At45UnderLineFaults) { Soak("AT45DB041", 11, 24, true); }
 
 // Without verification too: a lost reply never makes a chunk land twice.
 TEST(LinkSoak, At45UnderLineFaultsWithoutVerify) { Soak("AT45DB041", 13, 30, false); }
+
+namespace {
+// The block family erases every 64 KB block a write enters; the rest of such a block is 0xFF
+// afterwards, the written range holds the data.
+void BlockSoak(const char* dialect, int protocol, uint32_t seed, int commands) {
+    TempDir dir;
+    LinkLogSetup log(dir);
+    SimProcess sim(dir, {"--dialect", dialect, "--chip", "S25FL004K", "--bus-address", "6", "--faults",
+                         "drop=0.02,corrupt=0.03", "--seed", std::to_string(seed)});
+    ASSERT_TRUE(sim.Ready());
+    CLinkWaiter waiter;
+    CSerial engine;
+    engine.SelectLinkPath(0, protocol, &waiter, sim.Path(), 6, 0);
+    const uint32_t size = 4096 * 128;
+    std::mt19937 rng(seed);
+    auto pick = [&](uint32_t lo, uint32_t hi) { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
+    std::vector<uint8_t> shadow = Snapshot(sim.Image()).flash[0];
+    int ok = 0;
+    for (int i = 0; i < commands; ++i) {
+        const uint32_t n = pick(1, 600);
+        // Near block boundaries half of the time.
+        const uint32_t a = pick(0, 1) ? pick(1, 7) * 0x10000 - pick(0, n) : pick(0, size - n);
+        const bool write = pick(0, 2) != 0;
+        std::vector<uint8_t> buf(n);
+        for (auto& b : buf) b = uint8_t(rng());
+        SCOPED_TRACE(testing::Message() << "command " << i << (write ? " write " : " read ") << std::hex << a
+                                        << std::dec << " +" << n);
+        engine.StartCommand(int(n), write ? kCmdEraseWrite : kCmdRead, a, buf.data());
+        const int r = waiter.Wait(&engine, 60000).result;
+        ASSERT_NE(r, -1) << "no completion";
+        std::vector<uint8_t> now = Snapshot(sim.Image()).flash[0];
+        const uint32_t firstBlock = a & ~0xFFFFu, endBlock = std::min(size, ((a + n - 1) | 0xFFFFu) + 1);
+        if (r == kLinkOk) {
+            ++ok;
+            if (write) {
+                std::fill(shadow.begin() + firstBlock, shadow.begin() + endBlock, 0xFF);
+                std::copy(buf.begin(), buf.end(), shadow.begin() + a);
+            } else {
+                ASSERT_TRUE(std::equal(buf.begin(), buf.end(), shadow.begin() + a)) << "read returned wrong data";
+            }
+        } else {
+            EXPECT_TRUE(r >= kLinkWrite && r <= kLinkDevice) << r;
+            const uint32_t ea = engine.ErrorAddress();
+            EXPECT_TRUE(ea >= a && ea < a + n) << std::hex << ea;
+            if (write) std::copy(now.begin() + firstBlock, now.begin() + endBlock, shadow.begin() + firstBlock);
+        }
+        ASSERT_TRUE(now == shadow) << "device memory differs from what was intended";
+    }
+    EXPECT_GT(ok, commands / 2);
+}
+}  // namespace
+
+TEST(LinkSoak, ShortDialectUnderLineFaults) { BlockSoak("short2", kProtoShort2, 21, 30); }
+
+TEST(LinkSoak, BusClassicUnderLineFaults) { BlockSoak("bus", kProtoBus, 22, 30); }
