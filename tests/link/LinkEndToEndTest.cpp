@@ -283,7 +283,7 @@ TEST_F(LinkE2E, PortHeldElsewhereFailsAtOnce) {
 }
 
 TEST_F(LinkE2E, ShortBusyEraseEndsAfterTwoSeconds) {
-    SimProcess sim(dir, {"--dialect", "short1", "--busy", "3000"});
+    SimProcess sim(dir, {"--dialect", "short1", "--busy", "4000"});
     Select(kProtoShort1, sim.Path());
     Bytes data(40, 0x12);
     const auto t0 = std::chrono::steady_clock::now();
