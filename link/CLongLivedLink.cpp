@@ -76,10 +76,11 @@ void CLongLivedLink::Run() {
             }
         }
         const int r = Execute(command, buffer, address, size, keepAlive);
-        if (!keepAlive && m_notify) m_notify->LinkCompleted(r, 0, false);
+        // Port and flag first: whoever handles the completion sees the link as it now is.
         AfterCommand(r);
         if (r == kLinkNoReply) m_notResponding = true;
         if (r == kLinkOk) m_notResponding = false;
+        if (!keepAlive && m_notify) m_notify->LinkCompleted(r, 0, false);
     }
     {
         std::lock_guard<std::mutex> lock(m_doneLock);
