@@ -70,8 +70,11 @@ bool CProgressDisplay::Update(int value, int commandCode, uint32_t commandAddres
 COperations::COperations(IDeviceEngine& engine, IOperationUi& ui, std::function<int64_t()> clockMs)
     : m_engine(engine), m_ui(ui), m_clock(clockMs ? std::move(clockMs) : std::function<int64_t()>(SteadyMs)) {}
 
-void COperations::Begin(int kind, int total, int64_t address) {
+void COperations::Begin(int kind, int total, int64_t address, Step onDone) {
     m_kind = kind;
+    m_step = std::move(onDone);
+    step = 0;
+    counter1 = counter2 = profileDone = 0;
     m_abort = false;
     m_afterEnd = nullptr;
     m_display.Start(total, address, m_clock());
@@ -126,9 +129,13 @@ int COperations::Progress(int value) {
 
 void COperations::RunStep(int count) {
     int kind = m_kind;
-    auto it = m_steps.find(kind);
     bool keepOpen = false;
-    if (it != m_steps.end() && it->second) keepOpen = it->second(count);
+    if (m_step) {
+        Step s = m_step;  // the step may begin a new operation and replace m_step
+        keepOpen = s(count);
+    } else if (auto it = m_steps.find(kind); it != m_steps.end() && it->second) {
+        keepOpen = it->second(count);
+    }
     if (keepOpen) return;
     End();
     if (kind == kOpStatusRead) m_ui.SetTimer(true);

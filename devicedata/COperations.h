@@ -95,7 +95,12 @@ public:
     // What the idle tick does (the status page's refresh).
     void SetIdleTick(std::function<void()> f) { m_idleTick = std::move(f); }
 
-    void Begin(int kind, int total, int64_t address = -1);
+    // step: what to do on success for this operation; without one, the step registered for
+    // the kind (SetStep) runs. The page that begins an operation passes its own.
+    // Counters and the step index start at 0 (set them after Begin).
+    void Begin(int kind, int total, int64_t address = -1, Step onDone = {});
+    // Multi-step operations that change kind midway (40 -> 41) keep everything else.
+    void SetKind(int kind) { m_kind = kind; }
     int Progress(int value);  // nonzero asks the link to abort
     void Completed(int result, int count);
     void End();
@@ -131,6 +136,7 @@ private:
     std::function<bool()> m_silent;
     std::function<void()> m_idleTick;
     std::function<void()> m_afterEnd;
+    Step m_step;
     int m_kind = kOpIdle;
     bool m_abort = false;
     CProgressDisplay m_display;
