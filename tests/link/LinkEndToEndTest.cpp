@@ -456,7 +456,7 @@ TEST_F(LinkE2E, Rs422LinkLifecycle) {
     EXPECT_EQ((Bytes(id, id + 4)), (Bytes{1, 2, 3, 4}));
     // Idle with the port open: keep-alive polls every 500 ms, no notification.
     const unsigned ka = first->KeepAlives();
-    EXPECT_EQ(waiter.Wait(nullptr, 1300).result, -1);
+    EXPECT_EQ(waiter.Wait(nullptr, 1700).result, -1);
     EXPECT_GE(first->KeepAlives() - ka, 2u);
 
     Select(kProtoBusB, sim.Path(), 1);
