@@ -9,6 +9,7 @@
 #include <iterator>
 #include <vector>
 
+#include "app/IpAddress.h"
 #include "cli/Varoctl.h"
 #include "link/CLinkWaiter.h"
 #include "link/CSerial.h"
@@ -82,8 +83,23 @@ struct Session {
                 bus = int(a);
                 target.resize(at);
             }
+        } else if (kind == "tcp" || kind == "udp") {
+            // The Ethernet link plugs into the engine through its factory.
+            uint32_t ip = 0, local = 0;
+            if (!IpFromString(target, ip) || (!o.local.empty() && !IpFromString(o.local, local))) {
+                std::fprintf(stderr, "varoctl: bad IPv4 address in --link or --local\n");
+                return false;
+            }
+            protocol = kind == "tcp" ? kProtoTcp : kProtoUdp;
+            engine.SelectLink(ip, protocol, &waiter, 0, -1, local);
+            if (!engine.Ethernet()) {
+                std::fprintf(stderr, "varoctl: this build has no Ethernet link\n");
+                return false;
+            }
+            return Prepare(o);
         } else {
-            std::fprintf(stderr, "varoctl: unknown link kind '%s' (rs232, rs232p1, rs422, rs485)\n", kind.c_str());
+            std::fprintf(stderr, "varoctl: unknown link kind '%s' (rs232, rs232p1, rs422, rs485, tcp, udp)\n",
+                         kind.c_str());
             return false;
         }
         if (target.empty()) {
@@ -91,6 +107,10 @@ struct Session {
             return false;
         }
         engine.SelectLinkPath(0, protocol, &waiter, ResolvePortTarget(target), bus, 0);
+        return Prepare(o);
+    }
+
+    bool Prepare(const VaroctlOptions& o) {
         engine.SetVerify(o.verify);
         g_waiter = &waiter;
         std::signal(SIGINT, OnInterrupt);
@@ -227,12 +247,14 @@ int RunStatus(const VaroctlOptions& o, const std::vector<std::string>& args) {
     return s.Run(0, kCmdStatus, 0, nullptr);
 }
 
-VaroctlRegistrar r1{{"signature", "--link KIND:TARGET signature", &RunSignature}};
-VaroctlRegistrar r2{{"identity", "--link KIND:TARGET identity SIZE", &RunIdentity}};
-VaroctlRegistrar r3{{"read", "--link KIND:TARGET read ADDRESS SIZE FILE", &RunRead}};
-VaroctlRegistrar r4{{"write", "--link KIND:TARGET [--verify] [--no-erase] write ADDRESS FILE", &RunWrite}};
-VaroctlRegistrar r5{{"erase", "--link KIND:TARGET erase ADDRESS SIZE", &RunErase}};
-VaroctlRegistrar r6{{"scan", "--link rs485:TARGET scan", &RunScan}};
-VaroctlRegistrar r7{{"clock", "--link KIND:TARGET clock", &RunClock}};
-VaroctlRegistrar r8{{"status", "--link KIND:TARGET status", &RunStatus}};
+VaroctlRegistrar r1{{"signature",
+                     "signature   (--link rs232|rs232p1|rs422:COMn|PATH, rs485:COMn|PATH@ADDRESS, tcp|udp:IP)",
+                     &RunSignature}};
+VaroctlRegistrar r2{{"identity", "identity SIZE", &RunIdentity}};
+VaroctlRegistrar r3{{"read", "read ADDRESS SIZE FILE", &RunRead}};
+VaroctlRegistrar r4{{"write", "write ADDRESS FILE   ([--verify] [--no-erase])", &RunWrite}};
+VaroctlRegistrar r5{{"erase", "erase ADDRESS SIZE", &RunErase}};
+VaroctlRegistrar r6{{"scan", "scan   (--link rs485:...)", &RunScan}};
+VaroctlRegistrar r7{{"clock", "clock", &RunClock}};
+VaroctlRegistrar r8{{"status", "status", &RunStatus}};
 }  // namespace
