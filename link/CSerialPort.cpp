@@ -156,6 +156,7 @@ int CSerialPort::ReadOnce(uint8_t* data, int count) {
     const int constant = m_scan ? 10 : 500;
     const int64_t deadline = NowMs() + constant + int64_t(perByte) * count;
     int got = 0;
+    bool waited = false;
     while (got < count) {
         if (m_inPos < m_inLen) {
             const int take = std::min(count - got, m_inLen - m_inPos);
@@ -164,13 +165,19 @@ int CSerialPort::ReadOnce(uint8_t* data, int count) {
             got += take;
             continue;
         }
-        ssize_t r = ::read(m_fd, m_in, sizeof m_in);
-        if (r > 0) {
-            m_inPos = 0;
-            m_inLen = int(r);
-            continue;
+        // Replies are rarely there the moment a read starts: wait first, then read.
+        if (!waited) {
+            waited = true;
+        } else {
+            ssize_t r = ::read(m_fd, m_in, sizeof m_in);
+            if (r > 0) {
+                m_inPos = 0;
+                m_inLen = int(r);
+                waited = false;
+                continue;
+            }
+            if (r < 0 && errno != EAGAIN && errno != EINTR) return got ? got : -1;
         }
-        if (r < 0 && errno != EAGAIN && errno != EINTR) return got ? got : -1;
         int64_t now = NowMs();
         int64_t left = deadline - now;
         if (got > 0 && left > interval) left = interval;
