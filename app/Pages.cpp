@@ -1,8 +1,10 @@
 #include "CPageView.h"
+#include "devicedata/ui/elements/ElementPages.h"
 
 // Each page module offers one registration function; add a line here for a new page.
 void RegisterAllPages() {
     static bool done = false;
     if (done) return;
     done = true;
+    RegisterElementPages();
 }
