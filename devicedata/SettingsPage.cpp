@@ -205,12 +205,16 @@ void CSettingsPage::BuildTree() {
 
 // ---- selection ----
 
-bool CSettingsPage::Select(int index) {
+bool CSettingsPage::Select(int index) { return SelectNode(index, true); }
+
+bool CSettingsPage::ReadNode(int index) { return SelectNode(index, false); }
+
+bool CSettingsPage::SelectNode(int index, bool rootRule) {
     if (!m_ready || !Idle() || index < 0 || size_t(index) >= m_el->nodes.size()) return false;
     CPnPSettingsNode& n = *m_el->nodes[size_t(index)];
     m_el->currentNode = index;
     // The root shows only its caption and the page-wide buttons.
-    if (index == 0 || n.controlKind == kPnPCtlNone || n.controlKind == kPnPCtlAddressed) {
+    if ((rootRule && index == 0) || n.controlKind == kPnPCtlNone || n.controlKind == kPnPCtlAddressed) {
         Show();
         return true;
     }
@@ -243,8 +247,9 @@ bool CSettingsPage::Select(int index) {
 void CSettingsPage::AfterRead(CPnPSettingsNode& n) {
     Show();
     if (!n.NeedsReset()) return;
+    if (!resetInvalid) return;
     m_ctx.ui->ShowMessage(kTextValueNotInitialized, MsgIcon::Exclamation);
-    int index = int(&n - m_el->nodes[0].get()) >= 0 ? m_el->currentNode : -1;
+    int index = m_el->currentNode;
     m_ctx.ops->AfterEnd([this, &n, index] {
         if (m_el->currentNode != index) return;
         SetValue(n.def, n.type != kPnPTypeNumeric ? n.defaultBytes.data() : nullptr);
@@ -276,7 +281,7 @@ void CSettingsPage::WriteBlock(CPnPBlockSettings* b, int kind, COperations::Step
 
 void CSettingsPage::SetValue(int32_t value, const uint8_t* bytes) {
     CPnPSettingsNode* n = Current();
-    if (!n || !Idle() || m_el->currentNode == 0) return;
+    if (!n || !Idle()) return;
     if (n->controlKind == kPnPCtlNone || n->controlKind == kPnPCtlAddressed) return;
     if (EthernetDown()) return;
     if (n->controlKind != kPnPCtlTyped) bytes = nullptr;
@@ -434,10 +439,17 @@ void CSettingsPage::ResetToDefault() {
     }
     if (EthernetDown()) return;
     if (!m_ctx.ui->AskYesNo(kTextResetAllQuestion, MsgIcon::Question, true)) return;
-    ResetAll();
+    ResetAllNow();
 }
 
-void CSettingsPage::ResetAll() {
+void CSettingsPage::ResetAll(int nodeIndex) {
+    if (!m_ready || !Idle() || nodeIndex < 0 || size_t(nodeIndex) >= m_el->nodes.size()) return;
+    m_el->currentNode = nodeIndex;
+    if (EthernetDown()) return;
+    ResetAllNow();
+}
+
+void CSettingsPage::ResetAllNow() {
     COperations& ops = *m_ctx.ops;
     if (!BlockSettings()) {
         m_queue.clear();
@@ -532,6 +544,7 @@ void CSettingsPage::FinishReport() {
     std::time_t t = now ? now() : std::time(nullptr);
     std::tm local{};
     localtime_r(&t, &local);
+    if (!reportToFile) return Show();
     bool written = false;
     m_reportPath = WriteSettingsReport(reportFolder, SettingsReportFileName(local), m_reportText, &written);
     if (!written) DebugLog("settings report: cannot create %s", m_reportPath.c_str());

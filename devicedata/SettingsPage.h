@@ -64,6 +64,11 @@ public:
     // Where the report goes (default: the temporary folder) and the clock it is named by.
     std::string reportFolder;
     std::function<std::time_t()> now;
+    // varoctl: the report only as LastReportText(), no file.
+    bool reportToFile = true;
+    // A value read outside its limits is reset to its default (the page); off, it is only
+    // told (varoctl "get" must not write).
+    bool resetInvalid = true;
 
     CSettingsPage(RDeviceContext& ctx, CPnPSettings* element);
     ~CSettingsPage();
@@ -80,6 +85,9 @@ public:
 
     // The operator selected a node (by node index). False when refused (busy, tree not ready).
     bool Select(int nodeIndex);
+    // The same for a caller without the page's root rule (varoctl): a node with a control is
+    // read even when it is the first node.
+    bool ReadNode(int nodeIndex);
     int CurrentIndex() const { return m_el->currentNode; }
     CPnPSettingsNode* Current() const;
     RSettingsControls Controls() const;
@@ -105,6 +113,9 @@ public:
 
     // "Reset to default" for the current node, or every setting after the question.
     void ResetToDefault();
+    // Without asking: every default of the element (register settings) or of the block that
+    // holds node nodeIndex (block settings) written; the node becomes the current one.
+    void ResetAll(int nodeIndex);
     // "Print current settings".
     void PrintReport();
     const std::string& LastReportPath() const { return m_reportPath; }
@@ -124,6 +135,7 @@ private:
         std::vector<uint8_t> image;
     };
 
+    bool SelectNode(int index, bool rootRule);
     bool Idle() const { return !m_ctx.ops->Busy(); }
     bool EthernetDown();
     void Show() { if (onShowValue) onShowValue(); }
@@ -131,7 +143,7 @@ private:
     void ReadBlockInto(CPnPBlockSettings* block);
     void AfterRead(CPnPSettingsNode& node);
     void FollowSlider();
-    void ResetAll();
+    void ResetAllNow();
     void FinishReport();
     void Remember(CPnPSettingsNode& node);
     void RestoreUndo();
