@@ -48,16 +48,16 @@ public:
         int pos;
         int fastLimit;  // whole words may be stored while pos < fastLimit
         uint8_t* buffer;
-        int64_t bits;
     };
     TAMO_INLINE Cursor LoadCursor() const {
-        return Cursor{m_acc, m_waiting, m_pos, m_overflow ? -1 : m_capacity - 4, m_start, 0};
+        return Cursor{m_acc, m_waiting, m_pos, m_overflow ? -1 : m_capacity - 4, m_start};
     }
+    // Until the writer overflows, the bits written are the bytes stored and the bits waiting.
     TAMO_INLINE void SaveCursor(const Cursor& c) {
         m_acc = c.acc;
         m_waiting = c.waiting;
         m_pos = c.pos;
-        if (!m_overflow) m_totalBits += c.bits;
+        if (!m_overflow) m_totalBits = int64_t(c.pos) * 8 + c.waiting;
     }
     // Appends like Put (n <= 31), on the cursor. Away from the end of the buffer the next word
     // is stored every time and only counted once it is complete: no branch to mispredict. A
@@ -65,7 +65,6 @@ public:
     TAMO_INLINE void Put(Cursor& c, uint32_t bits, int n) {
         c.acc = (c.acc << n) | bits;
         c.waiting += n;
-        c.bits += n;
         if (c.pos < c.fastLimit) [[likely]] {
             const uint32_t be = __builtin_bswap32(uint32_t(c.acc >> ((c.waiting - 32) & 63)));
             std::memcpy(c.buffer + c.pos, &be, 4);

@@ -1,5 +1,6 @@
 // The AVX2 builds of the forward transform and of block reconstruction. Only this file is
 // compiled for AVX2; it is called only when the processor has it.
+#include "codec/TamoCodeBlock.h"
 #include "codec/TamoDecodeRow.h"
 #include "codec/TamoTables.h"
 #include "codec/TamoTransform.h"
@@ -41,31 +42,131 @@ struct BlockAvx2 {
     }
 };
 
-// Rows first: t[y] = sum over x of d[y][x] * M(., x); then columns: X[v] = sum over y of
-// M(v, y) * t[y]. Same products and the same order of sums as the other implementations.
-void TransformBlock(const uint8_t* src, int stride, tamo::Coef* out, const float* m, const __m256* mt) {
-    alignas(32) float d[64];
+// Constants of the forward transform: each matrix entry broadcast to a whole register, and the
+// byte shuffles that put the packed coefficients into scan order.
+struct ForwardConsts {
+    __m256 m[64];           // M(k, n) at [8k + n]
+    __m256i zigzag[4][4][2];  // [output register][source register][source as is, halves swapped]
+};
+
+const ForwardConsts& Consts() {
+    static const ForwardConsts* c = [] {
+        auto* k = new ForwardConsts;
+        const float* m = tamo::ForwardMatrix();
+        for (int i = 0; i < 64; ++i) k->m[i] = _mm256_set1_ps(m[i]);
+        // Source register i holds rows 2i and 2i+1 packed per 128-bit half: element e of half h is
+        // row 2i + (e >= 4) at column 4h + e % 4.
+        int srcReg[64], srcElem[64];
+        for (int i = 0; i < 4; ++i)
+            for (int e = 0; e < 16; ++e) {
+                const int h = e / 8, w = e % 8;
+                const int natural = (2 * i + (w >= 4)) * 8 + 4 * h + w % 4;
+                srcReg[natural] = i;
+                srcElem[natural] = e;
+            }
+        alignas(32) int8_t bytes[4][4][2][32];
+        for (auto& a : bytes)
+            for (auto& b : a)
+                for (auto& c : b)
+                    for (auto& d : c) d = int8_t(0x80);  // zero
+        for (int p = 0; p < 64; ++p) {
+            const int natural = tamo::kScanToNatural[p];
+            const int j = p / 16, half = (p % 16) / 8, slot = p % 8;
+            const int i = srcReg[natural], e = srcElem[natural];
+            const int swapped = e / 8 != half;
+            bytes[j][i][swapped][16 * half + 2 * slot] = int8_t(2 * (e % 8));
+            bytes[j][i][swapped][16 * half + 2 * slot + 1] = int8_t(2 * (e % 8) + 1);
+        }
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i)
+                for (int w = 0; w < 2; ++w)
+                    k->zigzag[j][i][w] = _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes[j][i][w]));
+        return k;
+    }();
+    return *c;
+}
+
+// Same products and the same order of sums as the reference: t(y, u) = sum over x of
+// d(y, x) M(u, x), then X(v, u) = sum over y of M(v, y) t(y, u). The row pass runs on columns
+// of samples (one register per x, lanes over y), so the matrix entries are the broadcast
+// operands; its result is transposed for the column pass.
+__attribute__((noinline)) void TransformBlock(const uint8_t* src, int stride, tamo::Coef* out, const ForwardConsts& k) {
+    // 8 x 8 bytes transposed: c[x / 2] holds column x in its low (x even) or high half.
+    const __m128i r0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+    const __m128i r1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + stride));
+    const __m128i r2 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 2 * stride));
+    const __m128i r3 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 3 * stride));
+    const __m128i r4 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 4 * stride));
+    const __m128i r5 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 5 * stride));
+    const __m128i r6 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 6 * stride));
+    const __m128i r7 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 7 * stride));
+    const __m128i a0 = _mm_unpacklo_epi8(r0, r1), a1 = _mm_unpacklo_epi8(r2, r3);
+    const __m128i a2 = _mm_unpacklo_epi8(r4, r5), a3 = _mm_unpacklo_epi8(r6, r7);
+    const __m128i b0 = _mm_unpacklo_epi16(a0, a1), b1 = _mm_unpackhi_epi16(a0, a1);
+    const __m128i b2 = _mm_unpacklo_epi16(a2, a3), b3 = _mm_unpackhi_epi16(a2, a3);
+    const __m128i c[4] = {_mm_unpacklo_epi32(b0, b2), _mm_unpackhi_epi32(b0, b2), _mm_unpacklo_epi32(b1, b3),
+                          _mm_unpackhi_epi32(b1, b3)};
     const __m256 bias = _mm256_set1_ps(128.0f);
-    for (int y = 0; y < 8; ++y) {
-        __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + y * stride));
-        _mm256_store_ps(d + y * 8, _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(b)), bias));
+    __m256 d[8];
+#pragma GCC unroll 8
+    for (int x = 0; x < 8; ++x) {
+        const __m128i col = (x & 1) ? _mm_unpackhi_epi64(c[x / 2], c[x / 2]) : c[x / 2];
+        d[x] = _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(col)), bias);
     }
+    // Row pass: t[u] lanes over y.
     __m256 t[8];
-    for (int y = 0; y < 8; ++y) {
-        __m256 acc = _mm256_mul_ps(_mm256_broadcast_ss(d + y * 8), mt[0]);
-        for (int x = 1; x < 8; ++x) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_broadcast_ss(d + y * 8 + x), mt[x]));
-        t[y] = acc;
+#pragma GCC unroll 8
+    for (int u = 0; u < 8; ++u) {
+        __m256 acc = _mm256_mul_ps(d[0], k.m[8 * u]);
+#pragma GCC unroll 8
+        for (int x = 1; x < 8; ++x) acc = _mm256_add_ps(acc, _mm256_mul_ps(d[x], k.m[8 * u + x]));
+        t[u] = acc;
     }
-    __m256i rows[8];
-    for (int v = 0; v < 8; ++v) {
-        __m256 acc = _mm256_mul_ps(_mm256_broadcast_ss(m + v * 8), t[0]);
-        for (int y = 1; y < 8; ++y) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_broadcast_ss(m + v * 8 + y), t[y]));
-        rows[v] = _mm256_cvtps_epi32(acc);
-    }
+    // Transpose: t[y] lanes over u.
+    const __m256 e0 = _mm256_unpacklo_ps(t[0], t[1]), e1 = _mm256_unpackhi_ps(t[0], t[1]);
+    const __m256 e2 = _mm256_unpacklo_ps(t[2], t[3]), e3 = _mm256_unpackhi_ps(t[2], t[3]);
+    const __m256 e4 = _mm256_unpacklo_ps(t[4], t[5]), e5 = _mm256_unpackhi_ps(t[4], t[5]);
+    const __m256 e6 = _mm256_unpacklo_ps(t[6], t[7]), e7 = _mm256_unpackhi_ps(t[6], t[7]);
+    const __m256 f0 = _mm256_shuffle_ps(e0, e2, 0x44), f1 = _mm256_shuffle_ps(e0, e2, 0xEE);
+    const __m256 f2 = _mm256_shuffle_ps(e1, e3, 0x44), f3 = _mm256_shuffle_ps(e1, e3, 0xEE);
+    const __m256 f4 = _mm256_shuffle_ps(e4, e6, 0x44), f5 = _mm256_shuffle_ps(e4, e6, 0xEE);
+    const __m256 f6 = _mm256_shuffle_ps(e5, e7, 0x44), f7 = _mm256_shuffle_ps(e5, e7, 0xEE);
+    __m256 ty[8];
+    ty[0] = _mm256_permute2f128_ps(f0, f4, 0x20);
+    ty[1] = _mm256_permute2f128_ps(f1, f5, 0x20);
+    ty[2] = _mm256_permute2f128_ps(f2, f6, 0x20);
+    ty[3] = _mm256_permute2f128_ps(f3, f7, 0x20);
+    ty[4] = _mm256_permute2f128_ps(f0, f4, 0x31);
+    ty[5] = _mm256_permute2f128_ps(f1, f5, 0x31);
+    ty[6] = _mm256_permute2f128_ps(f2, f6, 0x31);
+    ty[7] = _mm256_permute2f128_ps(f3, f7, 0x31);
+    // Column pass: row v of the coefficients, lanes over u; rounded, packed two rows a register.
+    __m256i packed[4];
+#pragma GCC unroll 4
     for (int v = 0; v < 8; v += 2) {
-        // packs works per 128-bit lane: put the quarters back in order.
-        __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(rows[v], rows[v + 1]), 0xD8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + v * 8), packed);
+        __m256 acc0 = _mm256_mul_ps(k.m[8 * v], ty[0]);
+        __m256 acc1 = _mm256_mul_ps(k.m[8 * v + 8], ty[0]);
+#pragma GCC unroll 8
+        for (int y = 1; y < 8; ++y) {
+            acc0 = _mm256_add_ps(acc0, _mm256_mul_ps(k.m[8 * v + y], ty[y]));
+            acc1 = _mm256_add_ps(acc1, _mm256_mul_ps(k.m[8 * v + 8 + y], ty[y]));
+        }
+        packed[v / 2] = _mm256_packs_epi32(_mm256_cvtps_epi32(acc0), _mm256_cvtps_epi32(acc1));
+    }
+    // Scan order: every output register gathers its bytes from the four, each as it is and with
+    // its halves swapped.
+    __m256i swapped[4];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) swapped[i] = _mm256_permute2x128_si256(packed[i], packed[i], 0x01);
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {
+        __m256i o = _mm256_or_si256(_mm256_shuffle_epi8(packed[0], k.zigzag[j][0][0]),
+                                    _mm256_shuffle_epi8(swapped[0], k.zigzag[j][0][1]));
+#pragma GCC unroll 4
+        for (int i = 1; i < 4; ++i)
+            o = _mm256_or_si256(o, _mm256_or_si256(_mm256_shuffle_epi8(packed[i], k.zigzag[j][i][0]),
+                                                   _mm256_shuffle_epi8(swapped[i], k.zigzag[j][i][1])));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * j), o);
     }
 }
 
@@ -73,48 +174,56 @@ void TransformBlock(const uint8_t* src, int stride, tamo::Coef* out, const float
 
 namespace tamo {
 
-uint64_t QuantizeBlockAvx2(const Coef* x, const float* recip, int32_t* levels) {
-    const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-    const __m256 maxLevel = _mm256_set1_ps(1024.0f);
+namespace {
+TAMO_INLINE uint64_t Quantize(const Coef* x, const QuantTable& q, int16_t* levels) {
     const __m256i zero = _mm256_setzero_si256();
-    uint64_t mask = 0;
-    for (int i = 0; i < 64; i += 16) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
-        const __m256i halves[2] = {_mm256_cvtepi16_epi32(_mm256_castsi256_si128(v)), _mm256_cvtepi16_epi32(_mm256_extracti128_si256(v, 1))};
-        for (int h = 0; h < 2; ++h) {
-            const int o = i + 8 * h;
-            __m256 f = _mm256_and_ps(_mm256_cvtepi32_ps(halves[h]), absMask);
-            f = _mm256_min_ps(_mm256_mul_ps(f, _mm256_loadu_ps(recip + o)), maxLevel);
-            __m256i a = _mm256_cvttps_epi32(f);
-            const int nz = ~_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(a, zero))) & 0xFF;
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels + o), _mm256_sign_epi32(a, halves[h]));
-            mask |= uint64_t(nz) << o;
-        }
+    __m256i z[4];
+    for (int i = 0; i < 4; ++i) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 16 * i));
+        __m256i l = _mm256_mulhi_epu16(_mm256_slli_epi16(_mm256_abs_epi16(v), 5),
+                                       _mm256_load_si256(reinterpret_cast<const __m256i*>(q.mul + 16 * i)));
+        l = _mm256_mulhi_epu16(l, _mm256_load_si256(reinterpret_cast<const __m256i*>(q.post + 16 * i)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels + 16 * i), _mm256_sign_epi16(l, v));
+        z[i] = _mm256_cmpeq_epi16(l, zero);
     }
-    return mask & ~uint64_t(1);
+    // packs works per 128-bit lane: put the quarters back in order.
+    const uint32_t lo = uint32_t(_mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(z[0], z[1]), 0xD8)));
+    const uint32_t hi = uint32_t(_mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(z[2], z[3]), 0xD8)));
+    return ~((uint64_t(hi) << 32) | lo);
+}
+struct QuantAvx2 {
+    static TAMO_INLINE uint64_t Quantize(const Coef* x, const QuantTable& q, int16_t* levels) {
+        return tamo::Quantize(x, q, levels);
+    }
+};
+}  // namespace
+
+uint64_t QuantizeBlockAvx2(const Coef* x, const QuantTable& q, int16_t* levels) { return Quantize(x, q, levels); }
+
+void CodeMacroblocksAvx2(CBitstream& bw, int pred[3], const Coef* x, int count, const QuantTable* q, int scale) {
+    CodeMacroblocksT<QuantAvx2>(bw, pred, x, count, q, scale);
+}
+
+int64_t CountMacroblocksAvx2(int pred[3], const Coef* x, int count, const QuantTable* q) {
+    return CountMacroblocksT<QuantAvx2>(pred, x, count, q);
 }
 
 bool DecodeRowAvx2(RowContext& rc) { return DecodeRowT<BlockAvx2>(rc); }
 
 void TransformPictureAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int rows,
                           int columns, Coef* store) {
-    const float* m = ForwardMatrix();
-    alignas(32) float mtf[64];
-    for (int x = 0; x < 8; ++x)
-        for (int u = 0; u < 8; ++u) mtf[x * 8 + u] = m[u * 8 + x];
-    __m256 mt[8];
-    for (int x = 0; x < 8; ++x) mt[x] = _mm256_load_ps(mtf + x * 8);
+    const ForwardConsts& k = Consts();
     const int cw = width / 2;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c) {
             const uint8_t* ly = y + size_t(r) * 16 * width + c * 16;
             const size_t co = size_t(r) * 8 * cw + c * 8;
-            TransformBlock(ly, width, store, m, mt);
-            TransformBlock(ly + 8, width, store + 64, m, mt);
-            TransformBlock(cb + co, cw, store + 128, m, mt);
-            TransformBlock(cr + co, cw, store + 192, m, mt);
-            TransformBlock(ly + 8 * width, width, store + 256, m, mt);
-            TransformBlock(ly + 8 * width + 8, width, store + 320, m, mt);
+            TransformBlock(ly, width, store, k);
+            TransformBlock(ly + 8, width, store + 64, k);
+            TransformBlock(cb + co, cw, store + 128, k);
+            TransformBlock(cr + co, cw, store + 192, k);
+            TransformBlock(ly + 8 * width, width, store + 256, k);
+            TransformBlock(ly + 8 * width + 8, width, store + 320, k);
             store += 384;
         }
 }

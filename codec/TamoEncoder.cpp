@@ -17,6 +17,8 @@ namespace {
 constexpr int kMaxUnits = 0xFFFF;      // the header holds 16 bits
 constexpr int kMaxRowWords = 0xFFFF;   // so does a row's length
 constexpr int kSampleStep = 1291;
+// Above this ratio of the failed sample's size to the row budget the final coding counts first.
+constexpr double kCountFirstRatio = 1.05;
 }  // namespace
 
 namespace {
@@ -63,7 +65,9 @@ BufferPool& Pool() {
 
 TamoEncoder::TamoEncoder(int budgetUnits, int type, int frameRate, TransformImpl impl)
     : m_type(type), m_frameRate(frameRate), m_impl(impl) {
-    m_quantize = impl == TransformImpl::Avx2 && Avx2Available() ? QuantizeBlockAvx2 : QuantizeBlockPortable;
+    const bool avx2 = impl == TransformImpl::Avx2 && Avx2Available();
+    m_code = avx2 ? CodeMacroblocksAvx2 : CodeMacroblocksPortable;
+    m_count = avx2 ? CountMacroblocksAvx2 : CountMacroblocksPortable;
     const Geometry* g = GeometryOf(type);
     if (!g) return;
     m_width = g->width;
@@ -87,8 +91,8 @@ size_t TamoEncoder::StoreBytes() const { return size_t(m_rows) * m_columns * 6 *
 void TamoEncoder::SetScale(int scale) {
     m_scale = scale;
     if (scale > 64) return;
-    QuantizerReciprocals(scale, kWeightLuma, m_quant[0].recip);
-    QuantizerReciprocals(scale, kWeightChroma, m_quant[1].recip);
+    MakeQuantTable(scale, kWeightLuma, m_quant[0]);
+    MakeQuantTable(scale, kWeightChroma, m_quant[1]);
 }
 
 namespace {
@@ -112,66 +116,21 @@ void TamoEncoder::Transform(const uint8_t* y, const uint8_t* cb, const uint8_t* 
     });
 }
 
-namespace {
-
-TAMO_INLINE void CodeBlock(CBitstream& bw, CBitstream::Cursor& cur, const CodeTables& t, const Coef* x, int& pred,
-                           const float* recip, uint64_t (*quantize)(const Coef*, const float*, int32_t*)) {
-    const int d = x[0] - pred;
-    pred = x[0];
-    const uint32_t ad = uint32_t(std::abs(d));
-    const int cat = ad ? 32 - __builtin_clz(ad) : 0;
-    const uint32_t extra = d > 0 ? uint32_t(d) : uint32_t(d + (1 << cat) - 1);
-    bw.Put(cur, (t.dc[cat].bits << cat) | extra, t.dc[cat].len + cat);
-
-    alignas(32) int32_t levels[64];
-    const uint64_t natural = quantize(x, recip, levels);
-    uint64_t mask = 0;
-    for (int line = 0; line < 8; ++line) mask |= t.naturalToScanMask[line][(natural >> (8 * line)) & 0xFF];
-    int last = 0;
-    while (mask) {
-        const int p = __builtin_ctzll(mask);
-        mask &= mask - 1;
-        const int run = p - last - 1;
-        last = p;
-        const int v = levels[kScanToNatural[p]];
-        const LevelCode& lc = t.level[run != 0][std::abs(v)];
-        uint32_t bits = lc.bits | (uint32_t(v < 0) << lc.signShift);
-        const Code& rc = t.run[run];  // run 0: the empty code
-        bw.Put(cur, (bits << rc.len) | rc.bits, lc.len + rc.len);
-    }
-    bw.Put(cur, t.ac[kAcEob].bits, t.ac[kAcEob].len);
-}
-
-}  // namespace
-
-void TamoEncoder::CodeMacroblockInto(CBitstream& bw, int pred[3], int m) const {
-    const Coef* x = m_coefficients + size_t(m) * 384;
-    const CodeTables& t = Tables();
-    CBitstream::Cursor cur = bw.LoadCursor();
-    bw.Put(cur, uint32_t(m_scale - 1), 6);
-    CodeBlock(bw, cur, t, x, pred[0], m_quant[0].recip, m_quantize);
-    CodeBlock(bw, cur, t, x + 64, pred[0], m_quant[0].recip, m_quantize);
-    CodeBlock(bw, cur, t, x + 128, pred[1], m_quant[1].recip, m_quantize);
-    CodeBlock(bw, cur, t, x + 192, pred[2], m_quant[1].recip, m_quantize);
-    CodeBlock(bw, cur, t, x + 256, pred[0], m_quant[0].recip, m_quantize);
-    CodeBlock(bw, cur, t, x + 320, pred[0], m_quant[0].recip, m_quantize);
-    bw.SaveCursor(cur);
-}
-
-void TamoEncoder::CodeMacroblock(int m) { CodeMacroblockInto(*m_bits, m_pred, m); }
+void TamoEncoder::CodeMacroblock(int m) { CodeMacroblocksInto(*m_bits, m_pred, m, 1); }
 
 int TamoEncoder::SearchScale(uint8_t* out) {
     const int64_t rowBudget = int64_t(m_budgetBytes) * 8 / m_rows;
     const int total = m_rows * m_columns;
     int q = 1, low = 1, high = 64;
+    m_failedScale = 0;
     SetWriter(&m_writer);
     while (high != low) {
         SetScale(q);
         m_writer.StartWrite(out, m_budgetBytes);
         ResetPredictors();
         bool fits = true;
-        int m = 0;
-        for (int i = 0; i < m_columns; ++i) {
+        int m = 0, i = 0;
+        for (; i < m_columns; ++i) {
             CodeMacroblock(m);
             // An overflowed writer has dropped its count; it certainly did not fit.
             if (m_writer.Overflow() || m_writer.TotalBits() > rowBudget) {
@@ -181,6 +140,9 @@ int TamoEncoder::SearchScale(uint8_t* out) {
             m = (m + kSampleStep) % total;
         }
         if (!fits) {
+            m_failedScale = q;
+            m_failedRatio = double(m_writer.Overflow() ? 2 * rowBudget : m_writer.TotalBits()) * m_columns /
+                            (double(i + 1) * double(rowBudget > 0 ? rowBudget : 1));
             low = q + 1;
             q = q + (high - q) / 2;
         } else {
@@ -237,7 +199,7 @@ int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* o
             for (int r = r0; r < r1; ++r) {
                 w.StartWrite(buf + off, m_budgetBytes - off);
                 int pred[3] = {0, 0, 0};
-                for (int c = 0; c < m_columns; ++c) CodeMacroblockInto(w, pred, r * m_columns + c);
+                CodeMacroblocksInto(w, pred, r * m_columns, m_columns);
                 w.Flush();
                 rowBad[size_t(r)] = w.Overflow();
                 if (w.Overflow()) {
@@ -274,7 +236,35 @@ int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* o
     }
 }
 
+// Counts the bits of every row at the current scale and applies the rule of the final coding
+// (a row overflows when its bytes reach what is left of the budget) without writing anything.
+bool TamoEncoder::RowsFit() {
+    m_rowBits.resize(size_t(m_rows));
+    const int n = std::min(m_threads, m_rows);
+    ParallelFor(n, [&](int i) {
+        for (int r = m_rows * i / n; r < m_rows * (i + 1) / n; ++r) {
+            int pred[3] = {0, 0, 0};
+            m_rowBits[size_t(r)] = CountMacroblocks(pred, r * m_columns, m_columns);
+        }
+    });
+    int64_t used = 32;
+    for (int r = 0; r < m_rows; ++r) {
+        const int64_t b = (m_rowBits[size_t(r)] + 31) / 32 * 4;
+        if (b >= m_budgetBytes - used - 4 || b / 4 + 1 > kMaxRowWords) return false;
+        used += 4 + b;
+    }
+    return true;
+}
+
 int TamoEncoder::FinalCoding(uint32_t frameNumber, int scale, uint8_t* out) {
+    // The search ends on the scale of its last trial more often than not, and that trial's
+    // sample did not fit. Well over the row budget, the whole picture almost never fits
+    // either: counting its bits first is much cheaper than coding it in vain. Either way the
+    // stream is the one the plain procedure gives.
+    if (scale <= 64 && scale == m_failedScale && m_failedRatio >= kCountFirstRatio) {
+        SetScale(scale);
+        if (!RowsFit()) ++scale;
+    }
     if (m_threads > 1) return FinalCodingParallel(frameNumber, scale, out);
     SetWriter(&m_writer);
     for (int q = scale;; ++q) {
@@ -287,7 +277,7 @@ int TamoEncoder::FinalCoding(uint32_t frameNumber, int scale, uint8_t* out) {
             if (q <= 64) {
                 m_writer.StartWrite(out + used + 4, m_budgetBytes - used - 4);
                 ResetPredictors();
-                for (int c = 0; c < m_columns; ++c) CodeMacroblock(r * m_columns + c);
+                CodeMacroblocksInto(m_writer, m_pred, r * m_columns, m_columns);
                 m_writer.Flush();
                 n = m_writer.BytesStored();
                 // A row too long for its length field is handled like one that does not fit.

@@ -36,7 +36,7 @@ public:
     int BudgetBytes() const { return m_budgetBytes; }
     int Rows() const { return m_rows; }
     int Columns() const { return m_columns; }
-    // Per macroblock six blocks of 64 coefficients in natural order (u + 8v).
+    // Per macroblock six blocks of 64 coefficients in scan order.
     const tamo::Coef* Coefficients() const { return m_coefficients; }
     tamo::Coef* Coefficients() { return m_coefficients; }
 
@@ -45,12 +45,15 @@ public:
     void ResetPredictors() { m_pred[0] = m_pred[1] = m_pred[2] = 0; }
     void SetScale(int scale);
     void SetWriter(CBitstream* writer) { m_bits = writer; }
-    void CodeMacroblockInto(CBitstream& bw, int pred[3], int m) const;
+    // Codes `count` macroblocks from raster index m on into `bw`, or only counts their bits.
+    void CodeMacroblocksInto(CBitstream& bw, int pred[3], int m, int count) const {
+        m_code(bw, pred, m_coefficients + size_t(m) * 384, count, m_quant, m_scale);
+    }
+    int64_t CountMacroblocks(int pred[3], int m, int count) const {
+        return m_count(pred, m_coefficients + size_t(m) * 384, count, m_quant);
+    }
 
 private:
-    struct Quant {
-        alignas(32) float recip[64];  // see QuantizeBlockPortable
-    };
 
     CBitstream* m_bits = nullptr;
     int m_type = 0;
@@ -66,7 +69,12 @@ private:
     int m_pred[3] = {0, 0, 0};
 
     tamo::TransformImpl m_impl;
-    uint64_t (*m_quantize)(const tamo::Coef*, const float*, int32_t*) = nullptr;
+    void (*m_code)(CBitstream&, int*, const tamo::Coef*, int, const tamo::QuantTable*, int) = nullptr;
+    int64_t (*m_count)(int*, const tamo::Coef*, int, const tamo::QuantTable*) = nullptr;
+    // The last scale search: the scale of the last trial that did not fit and its sample's
+    // size extrapolated to the whole sample, over the row budget.
+    int m_failedScale = 0;
+    double m_failedRatio = 0;
     CBitstream m_writer;
     int m_threads = 1;
     std::vector<uint8_t*> m_scratch;  // per thread, budget-sized, for the parallel final coding
@@ -74,5 +82,7 @@ private:
     void WriteHeader(uint32_t frameNumber, uint8_t* out) const;
     size_t StoreBytes() const;
     int FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* out);
-    Quant m_quant[2];  // luma, chroma for m_scale
+    bool RowsFit();
+    std::vector<int64_t> m_rowBits;
+    tamo::QuantTable m_quant[2];  // luma, chroma for m_scale
 };

@@ -140,18 +140,20 @@ CodeTables* Build() {
                 lc = {c.bits << 1, uint8_t(c.len + 1), 0};
         }
 
-    uint8_t scanOf[64];
-    for (int p = 0; p < 64; ++p) scanOf[kScanToNatural[p]] = uint8_t(p);
-    for (int line = 0; line < 8; ++line)
-        for (int bits = 0; bits < 256; ++bits) {
-            uint64_t m = 0;
-            for (int j = 0; j < 8; ++j)
-                if (bits & (1 << j)) m |= uint64_t(1) << scanOf[line * 8 + j];
-            t->naturalToScanMask[line][bits] = m;
+    for (int withRun = 0; withRun < 2; ++withRun)
+        for (int v = -1024; v <= 1024; ++v) {
+            if (v == 0) {
+                t->acSigned[withRun][1024] = 0;
+                continue;
+            }
+            const LevelCode& lc = t->level[withRun][v < 0 ? -v : v];
+            const uint32_t bits = lc.bits | (uint32_t(v < 0) << lc.signShift);
+            t->acSigned[withRun][v + 1024] = (bits << 5) | lc.len;
         }
 
     Canonical(RunSymbolsInCodeOrder(), [&](int run, Code c) {
         t->run[run] = c;
+        t->runPacked[run] = uint16_t((c.bits << 4) | c.len);
         Fill(t->run7, 7, c, [&] { return SmallEntry{c.len, uint8_t(run)}; });
         Fill(t->run10, 10, c, [&] { return SmallEntry{c.len, uint8_t(run)}; });
     });

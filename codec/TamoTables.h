@@ -65,9 +65,11 @@ struct CodeTables {
     SmallEntry run7[128];
     SmallEntry run10[1024];
     LevelCode level[2][1025];  // [run follows][magnitude]
-    // A mask of natural positions turned into one of scan positions, one byte (8 natural
-    // positions, one line of the block) at a time.
-    uint64_t naturalToScanMask[8][256];
+    // For the encoder's inner loop: by [run follows][level + 1024] the AC symbol with its sign
+    // and extension bits, as (bits << 5) | length; by run the run code as (bits << 4) | length
+    // (run 0: nothing).
+    uint32_t acSigned[2][2049];
+    uint16_t runPacked[63];
 };
 const CodeTables& Tables();
 

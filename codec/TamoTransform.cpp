@@ -1,5 +1,6 @@
 #include "codec/TamoTransform.h"
 
+#include "codec/TamoCodeBlock.h"
 #include "codec/TamoTables.h"
 
 #include <cmath>
@@ -123,7 +124,13 @@ void TransformBlockReference(const uint8_t* src, int stride, Coef* out) {
 namespace {
 template <typename BlockFn>
 void ForEachBlock(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int rows,
-                  int columns, Coef* store, BlockFn fn) {
+                  int columns, Coef* store, BlockFn natural) {
+    // The blocks come in natural order; the store holds them in scan order.
+    auto fn = [&](const uint8_t* src, int stride, Coef* out) {
+        Coef nat[64];
+        natural(src, stride, nat);
+        for (int p = 0; p < 64; ++p) out[p] = nat[kScanToNatural[p]];
+    };
     const int cw = width / 2;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c) {
@@ -154,42 +161,66 @@ void TransformPicturePortable(const uint8_t* y, const uint8_t* cb, const uint8_t
 #endif
 }
 
-void QuantizerReciprocals(int scale, const uint8_t* weights, float* recip) {
-    recip[0] = 0.0f;  // DC is not quantised
-    for (int p = 1; p < 64; ++p)
-        recip[kScanToNatural[p]] = float((1.0 + 1.0 / (1 << 20)) * 32.0 / (double(scale) * weights[p]));
-}
-
-uint64_t QuantizeBlockPortable(const Coef* x, const float* recip, int32_t* levels) {
-    uint64_t mask = 0;
-#if defined(__SSE2__)
-    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-    const __m128 maxLevel = _mm_set1_ps(1024.0f);
-    const __m128i zero = _mm_setzero_si128();
-    for (int i = 0; i < 64; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
-        const __m128i halves[2] = {_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16), _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16)};
-        for (int h = 0; h < 2; ++h) {
-            const int o = i + 4 * h;
-            __m128 f = _mm_and_ps(_mm_cvtepi32_ps(halves[h]), absMask);
-            f = _mm_min_ps(_mm_mul_ps(f, _mm_loadu_ps(recip + o)), maxLevel);
-            __m128i a = _mm_cvttps_epi32(f);
-            const int nz = ~_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, zero))) & 0xF;
-            const __m128i s = _mm_srai_epi32(halves[h], 31);
-            a = _mm_sub_epi32(_mm_xor_si128(a, s), s);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + o), a);
-            mask |= uint64_t(nz) << o;
+void MakeQuantTable(int scale, const uint8_t* weights, QuantTable& q) {
+    q.mul[0] = 0;  // DC is not quantised
+    q.post[0] = 0;
+    for (int p = 1; p < 64; ++p) {
+        const int n = p;
+        const uint32_t d = uint32_t(scale) * weights[p];
+        const int k = 31 - __builtin_clz(d);
+        if (d == (1u << k)) {
+            q.mul[n] = uint16_t(1u << 15);
+            q.post[n] = uint16_t(1u << (17 - k));
+        } else {
+            q.mul[n] = uint16_t(((uint64_t(1) << (16 + k)) + d - 1) / d);
+            q.post[n] = uint16_t(1u << (16 - k));
         }
     }
+}
+
+uint64_t QuantizeBlockPortable(const Coef* x, const QuantTable& q, int16_t* levels) {
+    uint64_t mask = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 16) {
+        __m128i z[2];
+        for (int h = 0; h < 2; ++h) {
+            const int o = i + 8 * h;
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + o));
+            const __m128i a = _mm_max_epi16(v, _mm_sub_epi16(zero, v));
+            __m128i l = _mm_mulhi_epu16(_mm_slli_epi16(a, 5), _mm_load_si128(reinterpret_cast<const __m128i*>(q.mul + o)));
+            l = _mm_mulhi_epu16(l, _mm_load_si128(reinterpret_cast<const __m128i*>(q.post + o)));
+            const __m128i s = _mm_srai_epi16(v, 15);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + o), _mm_sub_epi16(_mm_xor_si128(l, s), s));
+            z[h] = _mm_cmpeq_epi16(l, zero);
+        }
+        mask |= uint64_t(~_mm_movemask_epi8(_mm_packs_epi16(z[0], z[1])) & 0xFFFF) << i;
+    }
 #else
-    for (int p = 0; p < 64; ++p) {
-        float f = std::fabs(float(x[p])) * recip[p];
-        int a = int(f < 1024.0f ? f : 1024.0f);
-        levels[p] = x[p] < 0 ? -a : a;
-        mask |= uint64_t(a != 0) << p;
+    for (int n = 0; n < 64; ++n) {
+        const uint32_t a = uint32_t(std::abs(int(x[n])));
+        const uint32_t l = ((((a << 5) * q.mul[n]) >> 16) * q.post[n]) >> 16;
+        levels[n] = int16_t(x[n] < 0 ? -int(l) : int(l));
+        mask |= uint64_t(l != 0) << n;
     }
 #endif
-    return mask & ~uint64_t(1);
+    return mask;
+}
+
+namespace {
+struct QuantPortable {
+    static TAMO_INLINE uint64_t Quantize(const Coef* x, const QuantTable& q, int16_t* levels) {
+        return QuantizeBlockPortable(x, q, levels);
+    }
+};
+}  // namespace
+
+void CodeMacroblocksPortable(CBitstream& bw, int pred[3], const Coef* x, int count, const QuantTable* q, int scale) {
+    CodeMacroblocksT<QuantPortable>(bw, pred, x, count, q, scale);
+}
+
+int64_t CountMacroblocksPortable(int pred[3], const Coef* x, int count, const QuantTable* q) {
+    return CountMacroblocksT<QuantPortable>(pred, x, count, q);
 }
 
 void TransformPicture(TransformImpl impl, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,

@@ -76,26 +76,26 @@ TEST(CodecTransform, MatchesTheExactDctWithinRounding) {
 
 TEST(CodecEncoder, QuantisersDivideExactly) {
     // level = (X * 32) / (Q * W) truncated toward zero, for every coefficient value, scale and weight.
-    std::vector<uint64_t (*)(const Coef*, const float*, int32_t*)> impls = {QuantizeBlockPortable};
+    std::vector<uint64_t (*)(const Coef*, const QuantTable&, int16_t*)> impls = {QuantizeBlockPortable};
     if (Avx2Available()) impls.push_back(QuantizeBlockAvx2);
     for (int q = 1; q <= 64; ++q) {
         for (const uint8_t* w : {kWeightLuma, kWeightChroma}) {
-            alignas(32) float recip[64];
-            QuantizerReciprocals(q, w, recip);
+            QuantTable table;
+            MakeQuantTable(q, w, table);
             for (int x = -1024; x <= 1024; ++x) {
                 alignas(32) Coef block[64];
                 std::fill(block, block + 64, Coef(x));
                 uint64_t expectedMask = 0;
                 int32_t expected[64];
+                expected[0] = 0;  // DC is not quantised
                 for (int p = 1; p < 64; ++p) {
-                    const int n = kScanToNatural[p];
-                    expected[n] = x * 32 / (q * w[p]);
-                    if (expected[n]) expectedMask |= uint64_t(1) << n;
+                    expected[p] = x * 32 / (q * w[p]);
+                    if (expected[p]) expectedMask |= uint64_t(1) << p;
                 }
                 for (auto impl : impls) {
-                    alignas(32) int32_t levels[64];
-                    ASSERT_EQ(impl(block, recip, levels), expectedMask) << q << " " << x;
-                    for (int n = 1; n < 64; ++n) ASSERT_EQ(levels[n], expected[n]) << q << " " << n << " " << x;
+                    alignas(32) int16_t levels[64];
+                    ASSERT_EQ(impl(block, table, levels), expectedMask) << q << " " << x;
+                    for (int p = 0; p < 64; ++p) ASSERT_EQ(levels[p], expected[p]) << q << " " << p << " " << x;
                 }
             }
         }

@@ -144,7 +144,7 @@ TEST(CodecTables, DecoderLookupsInvertEveryCode) {
 std::string CodeFirstBlock(const std::map<int, int>& coefficients, int bits) {
     TamoEncoder enc(100, kTypeHD, 0);
     std::fill(enc.Coefficients(), enc.Coefficients() + 384, 0);
-    for (auto [p, v] : coefficients) enc.Coefficients()[kScanToNatural[p]] = Coef(v);
+    for (auto [p, v] : coefficients) enc.Coefficients()[p] = Coef(v);
     std::vector<uint8_t> buf(4096);
     CBitstream w;
     w.StartWrite(buf.data(), int(buf.size()));
