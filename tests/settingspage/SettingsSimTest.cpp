@@ -1,0 +1,309 @@
+// The settings page through the real engine against varosim on a pty, holding the sample
+// models; what was written is checked in the simulator's memory image.
+#include "SettingsFakes.h"
+#include "common/TempDir.h"
+#include "devicedata/CEngineAdapter.h"
+#include "devicedata/SettingsPage.h"
+#include "link/CLinkWaiter.h"
+#include "link/CSerial.h"
+#include "link/LinkTestSupport.h"
+#include "model/CPnPBlockSettings.h"
+#include "model/CPnPGroupSettings.h"
+#include "sim/CSimImage.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+namespace {
+using Bytes = std::vector<uint8_t>;
+
+std::string BinDir() {
+    const char* d = std::getenv("VARO_BIN_DIR");
+    return d ? d : ".";
+}
+
+class SettingsSim : public ::testing::Test {
+protected:
+    TempDir dir;
+    LinkLogSetup log{dir};
+    std::unique_ptr<SimProcess> sim;
+    CLinkWaiter waiter;
+    CSerial serial;
+    CEngineAdapter engine{serial};
+    RecordingUi ui;
+    COperations ops{engine, ui};
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(RDeviceContext::kBufferSize);
+    CPnPModel model;
+    RDeviceContext ctx;
+
+    void Start(const std::string& modelName, const std::string& dialect, int protocol, int choice) {
+        sim = std::make_unique<SimProcess>(
+            dir, std::vector<std::string>{"--dialect", dialect, "--model", BinDir() + "/ModelsPnP/" + modelName});
+        ASSERT_TRUE(sim->Ready());
+        model.SetProgramFolder(BinDir() + "/");
+        ASSERT_EQ(model.Load(BinDir() + "/ModelsPnP/" + modelName), kPnPLoaded);
+        serial.SelectLinkPath(0, protocol, &waiter, sim->Path(), -1, 0);
+        ctx.ops = &ops;
+        ctx.engine = &engine;
+        ctx.ui = &ui;
+        ctx.buffer = buffer.data();
+        ctx.bufferSize = buffer.size();
+        ctx.model = &model;
+        ctx.interfaceChoice = choice;
+    }
+    void TearDown() override { serial.DestroyLinks(); }
+
+    void Run() {
+        if (ops.Busy()) ASSERT_TRUE(RunOperation(ops, waiter, serial, 20000));
+    }
+    CPnPSettings* Element(const std::string& name) {
+        for (auto& e : model.elements)
+            if (e->name == name) return static_cast<CPnPSettings*>(e.get());
+        ADD_FAILURE() << name;
+        return nullptr;
+    }
+    static int Node(CPnPSettings* el, const std::string& name) {
+        for (size_t i = 0; i < el->nodes.size(); ++i)
+            if (el->nodes[i]->name == name) return int(i);
+        ADD_FAILURE() << name;
+        return -1;
+    }
+    void Open(CSettingsPage& page) {
+        page.Open();
+        Run();
+        ASSERT_TRUE(page.TreeReady());
+    }
+    void Select(CSettingsPage& page, const std::string& name) {
+        ASSERT_TRUE(page.Select(Node(page.Element(), name)));
+        Run();
+    }
+    Bytes Flash(uint32_t offset, size_t n) {
+        CSimImage img;
+        std::string err;
+        EXPECT_TRUE(img.OpenExisting(sim->Image(), err)) << err;
+        Bytes b(n);
+        for (size_t i = 0; i < n; ++i) b[i] = img.Flash(0, offset + uint32_t(i));
+        return b;
+    }
+    Bytes Direct(uint32_t offset, size_t n) {
+        CSimImage img;
+        std::string err;
+        EXPECT_TRUE(img.OpenExisting(sim->Image(), err)) << err;
+        return Bytes(img.Direct() + offset, img.Direct() + offset + n);
+    }
+    static std::vector<size_t> Differences(const Bytes& a, const Bytes& b) {
+        std::vector<size_t> d;
+        for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+            if (a[i] != b[i]) d.push_back(i);
+        return d;
+    }
+};
+}  // namespace
+
+TEST_F(SettingsSim, RegisterSettingsWriteOneByteAndResetEverything) {
+    Start("HD-OVL.xml", "pointb", kProtoPointB, 1);
+    CPnPSettings* el = Element("Live adjustments");
+    ASSERT_NE(el, nullptr);
+    CSettingsPage page(ctx, el);
+    Open(page);
+    for (const auto& it : page.Tree()) EXPECT_NE(el->nodes[size_t(it.node)]->name, "Reserved");
+    EXPECT_EQ(page.Tree().size(), 4u);
+
+    // "Key gain" is the page's root: it shows only its caption, and reads nothing.
+    size_t commands = waiter.ProgressCount();
+    ASSERT_TRUE(page.Select(0));
+    EXPECT_FALSE(ops.Busy());
+    EXPECT_EQ(waiter.ProgressCount(), commands);
+
+    Select(page, "Key clip");
+    EXPECT_EQ(el->nodes[size_t(Node(el, "Key clip"))]->value, 16);
+    Bytes before = Direct(0, 25);
+    page.StepUp();
+    Run();
+    Bytes after = Direct(0, 25);
+    EXPECT_EQ(Differences(before, after), (std::vector<size_t>{5}));
+    EXPECT_EQ(after[5], 17);
+
+    Select(page, "Preview pattern");
+    page.ChooseListItem(2);
+    Run();
+    EXPECT_EQ(Direct(15, 1)[0], 2);
+
+    // The root: "Reset all settings to default?" and every default byte.
+    ASSERT_TRUE(page.Select(0));
+    page.ResetToDefault();
+    Run();
+    ASSERT_EQ(ui.questions.size(), 1u);
+    EXPECT_EQ(ui.questions[0], "Reset all settings to default?");
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ(ui.messages.back(), "Write complete.");
+    Bytes reset = Direct(0, 25);
+    EXPECT_EQ(reset[0], 100);
+    EXPECT_EQ(reset[5], 16);
+    EXPECT_EQ(reset[10], 1);
+    EXPECT_EQ(reset[15], 0);
+
+    // The report reads every value again.
+    page.reportToFile = false;
+    page.PrintReport();
+    Run();
+    EXPECT_EQ(page.LastReportText(),
+              "Key gain : 100\n"
+              "Key clip : 16\n"
+              "[X] Fade logo with caption\n"
+              "Preview pattern : Off\n");
+}
+
+TEST_F(SettingsSim, BlockChangesWriteOneSealedBlockAndResetRestoresDefaults) {
+    Start("HD-OVL.xml", "pointb", kProtoPointB, 1);
+    const Bytes initialLogo = Flash(0x3000, 128);
+    ASSERT_TRUE(PnPBlockSealOk(initialLogo));
+
+    CPnPSettings* out = Element("Output");
+    CSettingsPage outPage(ctx, out);
+    Open(outPage);
+    Select(outPage, "Output delay (frames)");
+    Bytes before = Flash(0x2000, 64);
+    outPage.StepUp();
+    Run();
+    Bytes after = Flash(0x2000, 64);
+    EXPECT_EQ(Differences(before, after), (std::vector<size_t>{1, 62, 63}));  // the value and the CRC
+    EXPECT_EQ(after[1], 1);
+    EXPECT_TRUE(PnPBlockSealOk(after));
+
+    // A settings group writes the block of the node's own input.
+    CPnPSettings* inputs = Element("Inputs");
+    CSettingsPage inPage(ctx, inputs);
+    Open(inPage);
+    Select(inPage, "Input 3 source");
+    Bytes others = Flash(0x4000, 0x80);
+    inPage.ChooseListItem(1);
+    Run();
+    Bytes now = Flash(0x4000, 0x80);
+    EXPECT_EQ(Differences(others, now), (std::vector<size_t>{0x40, 0x5E, 0x5F}));
+    EXPECT_EQ(now[0x40], 1);
+    EXPECT_TRUE(PnPBlockSealOk(Bytes(now.begin() + 0x40, now.begin() + 0x60)));
+
+    // Changes, then "Reset to default" on the root: the record the model's defaults make.
+    CPnPSettings* logo = Element("Logo and caption");
+    CSettingsPage logoPage(ctx, logo);
+    Open(logoPage);
+    Select(logoPage, "Position X");
+    logoPage.StepDown();
+    Run();
+    Select(logoPage, "Caption ID");
+    logoPage.SetTyped("XY");
+    Run();
+    EXPECT_NE(Flash(0x3000, 128), initialLogo);
+    ASSERT_TRUE(logoPage.Select(0));
+    logoPage.ResetToDefault();
+    Run();
+    EXPECT_EQ(ui.messages.back(), "Write complete.");
+    EXPECT_EQ(Flash(0x3000, 128), initialLogo);
+}
+
+TEST_F(SettingsSim, ReportOfEveryControlKind) {
+    Start("HD-OVL.xml", "pointb", kProtoPointB, 1);
+    std::string text;
+    for (const char* name : {"Output", "Logo and caption", "Network"}) {
+        CSettingsPage page(ctx, Element(name));
+        page.reportToFile = false;
+        Open(page);
+        page.PrintReport();
+        text += page.LastReportText();
+    }
+    EXPECT_EQ(text,
+              "Output options :\n"
+              " [X] Embed audio\n"
+              " [X] Pass ancillary data\n"
+              " (o) BT.709\n"
+              " ( ) BT.2020\n"
+              " ( ) BT.601\n"
+              "Output delay (frames) : 0\n"
+              "Vertical shift (lines) : 0\n"
+              "Black level : 64\n"
+              "Logo\n"
+              "  Logo slot : Logo 1\n"
+              "  Position X : 1600\n"
+              "  Position Y : 40\n"
+              "  Opacity (%) : 255\n"
+              "  Fade time (s) : 10\n"
+              "  [ ] Luma key\n"
+              "Colours\n"
+              "  Caption text : Y:235, Cb:128, Cr:128\n"
+              "  Caption box : Y:040, Cb:109, Cr:240\n"
+              "  Safe area marker : Y:162, Cb:044, Cr:142\n"
+              "Caption\n"
+              "  Caption text : Studio 1\n"
+              "  Caption ID : CAM1\n"
+              "  Caption timeout (frames) : 250\n"
+              "  Overlay ID : 1\n"
+              "Device address : 192.168.1.100\n"
+              "Subnet mask : 255.255.255.0\n"
+              "Gateway : 192.168.1.1\n"
+              "Stream output :\n"
+              "    IP: 239.200.0.1\n"
+              "    Port: 5004\n"
+              "    Protocol: RTP\n"
+              "    ToS: 00\n"
+              "\n"
+              "Stream name : HD-OVL program\n"
+              "Time to live : 16\n");
+}
+
+// The RS-232 sample: register settings in flash behind the short frames.
+TEST_F(SettingsSim, ShortFramesRegisterByte) {
+    Start("SD-OVL.xml", "short2", kProtoShort2, 0);
+    CPnPSettings* el = Element("Logo inserter");
+    CSettingsPage page(ctx, el);
+    Open(page);
+    for (const auto& it : page.Tree()) EXPECT_NE(el->nodes[size_t(it.node)]->name, "Extended range");
+    Select(page, "Position X (x4 pixels)");
+    EXPECT_EQ(el->nodes[size_t(Node(el, "Position X (x4 pixels)"))]->value, 140);
+    Bytes before = Flash(0x1F0000, 50);
+    // The simulator keeps these registers in flash and programs them without erasing, so a
+    // write can only clear bits there: 140 (0x8C) -> 136 (0x88).
+    page.MoveSlider(136);
+    Run();
+    Bytes after = Flash(0x1F0000, 50);
+    EXPECT_EQ(Differences(before, after), (std::vector<size_t>{15}));
+    EXPECT_EQ(after[15], 136);
+}
+
+// varoctl settings over the same link: the model from the signature, a byte and a block.
+TEST_F(SettingsSim, VaroctlSettings) {
+    Start("HD-OVL.xml", "pointb", kProtoPointB, 1);
+    serial.DestroyLinks();  // varoctl owns the line now
+    auto varoctl = [&](const std::string& args, std::string& out) {
+        std::string file = dir.File("varoctl.out");
+        int rc = std::system(("\"" + BinDir() + "/varoctl\" --link rs422:" + sim->Path() + " settings " + args +
+                              " > \"" + file + "\" 2>/dev/null")
+                                 .c_str());
+        out = TempDir::ReadAll(file);
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    };
+    std::string out;
+    ASSERT_EQ(varoctl("list", out), 0);
+    EXPECT_NE(out.find("[Live adjustments]\nKey gain : 120\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[Inputs]\nInput 1 source : SDI\n"), std::string::npos);
+
+    EXPECT_EQ(varoctl("set 'Key clip' 40", out), 0);
+    EXPECT_EQ(out, "Key clip : 40\n");
+    EXPECT_EQ(Direct(5, 1)[0], 40);
+
+    EXPECT_EQ(varoctl("set 'Input 2 source' Stream", out), 0);
+    EXPECT_EQ(out, "Input 2 source : Stream\n");
+    Bytes rec = Flash(0x4020, 32);
+    EXPECT_EQ(rec[0], 2);
+    EXPECT_TRUE(PnPBlockSealOk(rec));
+
+    EXPECT_EQ(varoctl("get 'Caption/Caption text'", out), 0);
+    EXPECT_EQ(out, "Caption text : Studio 1\n");
+    EXPECT_EQ(varoctl("get 'Caption text'", out), 64);  // two settings carry the name
+    EXPECT_EQ(varoctl("set 'Key clip' 300", out), 64);
+
+    EXPECT_EQ(varoctl("reset", out), 0);
+    EXPECT_EQ(Direct(5, 1)[0], 16);
+    EXPECT_EQ(Flash(0x4020, 1)[0], 0);
+}
