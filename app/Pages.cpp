@@ -1,4 +1,5 @@
 #include "CPageView.h"
+#include "devicedata/ui/CSettingsPageView.h"
 #include "devicedata/ui/elements/ElementPages.h"
 
 // Each page module offers one registration function; add a line here for a new page.
@@ -7,4 +8,5 @@ void RegisterAllPages() {
     if (done) return;
     done = true;
     RegisterElementPages();
+    RegisterSettingsPages();
 }
