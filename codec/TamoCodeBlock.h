@@ -32,16 +32,18 @@ TAMO_INLINE void CodeBlockT(CBitstream& bw, CBitstream::Cursor& cur, const tamo:
 
     alignas(32) int16_t levels[64];
     uint64_t mask = Quant::Quantize(x, q, levels);
-    int last = 0;
+    // [run follows][level]: the second half starts 2049 entries on.
+    const uint32_t* codes = &t.acSigned[0][1024];
+    uint64_t last = 0;
     while (mask) {
-        const int p = __builtin_ctzll(mask);
+        const uint64_t p = uint64_t(__builtin_ctzll(mask));
         mask &= mask - 1;
-        const int run = p - last - 1;
+        const uint64_t run = p - last - 1;
         last = p;
-        const uint32_t lc = t.acSigned[run != 0][levels[p] + 1024];
+        const uint32_t lc = codes[int64_t(levels[p]) + (run ? 2049 : 0)];
         const uint32_t rc = t.runPacked[run];
-        const int rl = int(rc & 15);
-        bw.Put(cur, ((lc >> 5) << rl) | (rc >> 4), int(lc & 31) + rl);
+        const uint32_t rl = rc & 15;
+        bw.Put(cur, ((lc >> 5) << rl) | (rc >> 4), int((lc & 31) + rl));
     }
     bw.Put(cur, t.ac[tamo::kAcEob].bits, t.ac[tamo::kAcEob].len);
 }
@@ -55,13 +57,14 @@ TAMO_INLINE int64_t CountBlockT(const tamo::CodeTables& t, const tamo::Coef* x, 
 
     alignas(32) int16_t levels[64];
     uint64_t mask = Quant::Quantize(x, q, levels);
-    int last = 0;
+    const uint8_t* lens = &t.acSignedLen[0][1024];
+    uint64_t last = 0;
     while (mask) {
-        const int p = __builtin_ctzll(mask);
+        const uint64_t p = uint64_t(__builtin_ctzll(mask));
         mask &= mask - 1;
-        const int run = p - last - 1;
+        const uint64_t run = p - last - 1;
         last = p;
-        bits += int(t.acSigned[run != 0][levels[p] + 1024] & 31) + int(t.runPacked[run] & 15);
+        bits += lens[int64_t(levels[p]) + (run ? 2049 : 0)] + t.runLen[run];
     }
     return bits;
 }

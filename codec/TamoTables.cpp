@@ -149,11 +149,13 @@ CodeTables* Build() {
             const LevelCode& lc = t->level[withRun][v < 0 ? -v : v];
             const uint32_t bits = lc.bits | (uint32_t(v < 0) << lc.signShift);
             t->acSigned[withRun][v + 1024] = (bits << 5) | lc.len;
+            t->acSignedLen[withRun][v + 1024] = lc.len;
         }
 
     Canonical(RunSymbolsInCodeOrder(), [&](int run, Code c) {
         t->run[run] = c;
         t->runPacked[run] = uint16_t((c.bits << 4) | c.len);
+        t->runLen[run] = c.len;
         Fill(t->run7, 7, c, [&] { return SmallEntry{c.len, uint8_t(run)}; });
         Fill(t->run10, 10, c, [&] { return SmallEntry{c.len, uint8_t(run)}; });
     });

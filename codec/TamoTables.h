@@ -70,6 +70,9 @@ struct CodeTables {
     // (run 0: nothing).
     uint32_t acSigned[2][2049];
     uint16_t runPacked[63];
+    // Their lengths alone, for counting.
+    uint8_t acSignedLen[2][2049];
+    uint8_t runLen[63];
 };
 const CodeTables& Tables();
 
