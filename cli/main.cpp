@@ -1,5 +1,7 @@
 #include "Varoctl.h"
 
+#include "link/eth/CEth1.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +27,7 @@ VaroctlRegistrar::VaroctlRegistrar(const VaroctlCommand& cmd) { Registry().push_
 const std::vector<VaroctlCommand>& VaroctlCommands() { return Registry(); }
 
 int main(int argc, char** argv) {
+    CEth1::Install();
     VaroctlOptions opts;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "app/IpAddress.h"
 #include "link/FlashChips.h"
 
 namespace {
@@ -26,6 +27,32 @@ std::string ChipNames() {
     std::string s;
     for (int i = 0; i < FlashChipCount(); ++i) s += std::string(i ? ", " : "") + FlashChipAt(i).name;
     return s;
+}
+
+bool IpOption(const std::string& v, uint32_t& field, const char* what, std::string& error) {
+    if (IpFromString(v, field) && field != 0) return true;
+    error = std::string(what) + " takes an IPv4 address such as 127.0.0.2";
+    return false;
+}
+
+std::vector<RSimOption> NetOptions() {
+    return {
+        {"--tcp", "IP", "serve point B over TCP port 9000 on this address (each simulated device may take its own "
+                        "127.0.0.x)",
+         [](RSimOptions& o, const std::string& v, std::string& e) { return IpOption(v, o.tcpIp, "--tcp", e); }},
+        {"--udp", "IP", "serve point B over UDP port 9000 on this address",
+         [](RSimOptions& o, const std::string& v, std::string& e) { return IpOption(v, o.udpIp, "--udp", e); }},
+        {"--net-port", "N", "port of --tcp and --udp instead of 9000",
+         [](RSimOptions& o, const std::string& v, std::string& e) { return IntOption(v, 1, 65535, o.netPort, "--net-port", e); }},
+        {"--net-delay", "MS", "network replies go out this late (over UDP: late replies)",
+         [](RSimOptions& o, const std::string& v, std::string& e) {
+             return IntOption(v, 0, 60000, o.netDelayMs, "--net-delay", e);
+         }},
+        {"--close-after", "N", "close each TCP connection after N frames",
+         [](RSimOptions& o, const std::string& v, std::string& e) {
+             return IntOption(v, 0, 1000000, o.netCloseAfter, "--close-after", e);
+         }},
+    };
 }
 }  // namespace
 
@@ -129,6 +156,11 @@ std::vector<RSimOption>& SimOptionTable() {
         {"--help", nullptr, "show this text",
          [](RSimOptions& o, const std::string&, std::string&) { o.help = true; return true; }},
     };
+    static bool net = [] {
+        for (auto& row : NetOptions()) t.push_back(row);
+        return true;
+    }();
+    (void)net;
     return t;
 }
 

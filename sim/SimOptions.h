@@ -25,6 +25,10 @@ struct RSimOptions {
     RSimFaults faults;
     uint32_t seed = 1;
     int baud = 0;
+    // Network front end: point B over TCP and/or UDP on these addresses (0: off).
+    uint32_t tcpIp = 0, udpIp = 0;
+    int netPort = 9000;
+    int netDelayMs = 0, netCloseAfter = 0;
     bool verbose = false;
     bool help = false;
 };

@@ -3,8 +3,10 @@
 #include <cstring>
 #include <memory>
 
+#include "app/IpAddress.h"
 #include "link/FlashChips.h"
 #include "sim/CSimDevice.h"
+#include "sim/CSimNet.h"
 #include "sim/CSimPty.h"
 #include "sim/SimOptions.h"
 #ifdef VARO_SIM_MODEL
@@ -29,10 +31,16 @@ int main(int argc, char** argv) {
         std::fputs(SimUsage().c_str(), stdout);
         return 0;
     }
-    if (opts.pty.empty()) {
-        std::fprintf(stderr, "varosim: nothing to serve: give --pty PATH\n");
+    const bool net = opts.tcpIp || opts.udpIp;
+    if (opts.pty.empty() && !net) {
+        std::fprintf(stderr, "varosim: nothing to serve: give --pty PATH, or --tcp IP / --udp IP\n");
         return 64;
     }
+    if (!opts.pty.empty() && net) {
+        std::fprintf(stderr, "varosim: serve either a serial line (--pty) or the network (--tcp, --udp)\n");
+        return 64;
+    }
+    if (net) opts.dialect = SimDialect::PointB;  // the Ethernet module carries point B
     if (opts.image.empty()) {
         std::fprintf(stderr, "varosim: --image FILE is needed (the device memory)\n");
         return 64;
@@ -106,16 +114,34 @@ int main(int argc, char** argv) {
         images.push_back(std::move(img));
     }
 
-    CSimPty pty(line, opts.dialect, opts.faults, opts.seed, opts.baud);
-    if (!pty.Open(opts.pty, error)) {
-        std::fprintf(stderr, "varosim: %s\n", error.c_str());
-        return 71;
-    }
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    if (net) {
+        RSimNetFaults nf;
+        nf.delayMs = opts.netDelayMs;
+        nf.closeAfter = opts.netCloseAfter;
+        CSimNet server(line, opts.faults, nf, opts.seed);
+        if (!server.Open(opts.tcpIp, opts.udpIp, uint16_t(opts.netPort), error)) {
+            std::fprintf(stderr, "varosim: %s\n", error.c_str());
+            return 71;
+        }
+        std::printf("varosim: point B %s on%s%s%s%s port %d\n", chip->name, opts.tcpIp ? " tcp " : "",
+                    opts.tcpIp ? IpToString(opts.tcpIp).c_str() : "", opts.udpIp ? " udp " : "",
+                    opts.udpIp ? IpToString(opts.udpIp).c_str() : "", opts.netPort);
+        std::fflush(stdout);
+        server.Run(g_stop);
+        if (opts.verbose) std::printf("varosim: %u frames served\n", server.Frames());
+        return 0;
+    }
+
+    CSimPty pty(line, opts.dialect, opts.faults, opts.seed, opts.baud);
+    if (!pty.Open(opts.pty, error)) {
+        std::fprintf(stderr, "varosim: %s\n", error.c_str());
+        return 71;
+    }
     std::printf("varosim: %s %s on %s (%s)\n", SimDialectName(opts.dialect), chip->name, pty.SlavePath().c_str(),
                 opts.pty.c_str());
     std::fflush(stdout);
