@@ -40,10 +40,16 @@ TAMO_INLINE void CodeBlockT(CBitstream& bw, CBitstream::Cursor& cur, const tamo:
         mask &= mask - 1;
         const uint64_t run = p - last - 1;
         last = p;
-        const uint32_t lc = codes[int64_t(levels[p]) + (run ? 2049 : 0)];
-        const uint32_t rc = t.runPacked[run];
-        const uint32_t rl = rc & 15;
-        bw.Put(cur, ((lc >> 5) << rl) | (rc >> 4), int((lc & 31) + rl));
+        const int64_t v = levels[p];
+        if (uint64_t(v + tamo::CodeTables::kSmallLevel) <= 2 * tamo::CodeTables::kSmallLevel) [[likely]] {
+            const uint32_t e = t.runLevel[run][v + tamo::CodeTables::kSmallLevel];
+            bw.Put(cur, e >> 5, int(e & 31));
+        } else {
+            const uint32_t lc = codes[v + (run ? 2049 : 0)];
+            const uint32_t rc = t.runPacked[run];
+            const uint32_t rl = rc & 15;
+            bw.Put(cur, ((lc >> 5) << rl) | (rc >> 4), int((lc & 31) + rl));
+        }
     }
     bw.Put(cur, t.ac[tamo::kAcEob].bits, t.ac[tamo::kAcEob].len);
 }

@@ -86,9 +86,10 @@ void TransformBlockSse(const uint8_t* src, int stride, Coef* out, const float* m
 
 bool Avx2Available() {
 #if defined(__x86_64__) || defined(__i386__)
-    // Also checks that the system saves the wide registers.
+    // Also checks that the system saves the wide registers. The AVX2 file also uses the bit
+    // manipulation instructions that came with it.
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
 #else
     return false;
 #endif
