@@ -262,20 +262,15 @@ void CSettingsPageView::SetIdle(bool idle) {
 }
 
 void CSettingsPageView::UpdateEnabled() {
-    bool busy = !m_idle;
+    const bool busy = !m_idle;
+    // A slider moved on while its value is written is followed up when the write ends, so it
+    // stays usable during that write; everything else waits.
+    bool follow = false;
+    if (busy && m_ctx.ops) follow = m_ctx.ops->Kind() == kOpSettingWrite || m_ctx.ops->Kind() == kOpBlockWrite;
     m_tree->setEnabled(!busy);
-    m_frame->setEnabled(!busy);
-    if (busy && m_ctx.ops) {
-        // A slider moved on while its value is written is followed up when the write ends.
-        int k = m_ctx.ops->Kind();
-        if (k == kOpSettingWrite || k == kOpBlockWrite) {
-            m_frame->setEnabled(true);
-            for (QWidget* w : m_frame->findChildren<QWidget*>()) w->setEnabled(w == m_sliderRow || w == m_slider);
-            return;
-        }
-    }
-    // Widgets the current node enables on its own.
-    ShowValue();
+    m_frame->setEnabled(!busy || follow);
+    for (QWidget* w : m_frame->findChildren<QWidget*>()) w->setEnabled(!follow || w == m_sliderRow || w == m_slider);
+    ShowValue();  // what the current node itself enables
 }
 
 QTreeWidgetItem* CSettingsPageView::ItemOfNode(int node) const {
