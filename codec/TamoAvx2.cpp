@@ -7,6 +7,8 @@
 
 #include <immintrin.h>
 
+#include <cstdlib>
+
 namespace {
 
 // Eight named registers rather than an array, so the block stays in registers while its
@@ -42,6 +44,13 @@ struct BlockAvx2 {
     }
 };
 
+// For each output register of the scan order, the sources it takes bytes from: bit 2i for
+// register i as it is, bit 2i + 1 for it with its halves swapped (checked when the shuffles are
+// built).
+constexpr uint32_t kZigzagSources[4] = {0x2F, 0x5F, 0xF5, 0xF8};
+// Signs of row 4 of the matrix relative to row 0 (checked when the constants are built).
+constexpr bool kRow4Plus[8] = {true, false, false, true, true, false, false, true};
+
 // Constants of the forward transform: each matrix entry broadcast to a whole register, and the
 // byte shuffles that put the packed coefficients into scan order.
 struct ForwardConsts {
@@ -54,6 +63,8 @@ const ForwardConsts& Consts() {
         auto* k = new ForwardConsts;
         const float* m = tamo::ForwardMatrix();
         for (int i = 0; i < 64; ++i) k->m[i] = _mm256_set1_ps(m[i]);
+        for (int n = 0; n < 8; ++n)
+            if (m[32 + n] != (kRow4Plus[n] ? m[n] : -m[n])) std::abort();
         // Source register i holds rows 2i and 2i+1 packed per 128-bit half: element e of half h is
         // row 2i + (e >= 4) at column 4h + e % 4.
         int srcReg[64], srcElem[64];
@@ -79,8 +90,13 @@ const ForwardConsts& Consts() {
         }
         for (int j = 0; j < 4; ++j)
             for (int i = 0; i < 4; ++i)
-                for (int w = 0; w < 2; ++w)
+                for (int w = 0; w < 2; ++w) {
                     k->zigzag[j][i][w] = _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes[j][i][w]));
+                    // TransformBlock skips the sources that give an output register nothing.
+                    bool used = false;
+                    for (int8_t byte : bytes[j][i][w]) used |= byte != int8_t(0x80);
+                    if (used && !(kZigzagSources[j] & (1u << (2 * i + w)))) std::abort();
+                }
         return k;
     }();
     return *c;
@@ -113,10 +129,24 @@ __attribute__((noinline)) void TransformBlock(const uint8_t* src, int stride, ta
         const __m128i col = (x & 1) ? _mm_unpackhi_epi64(c[x / 2], c[x / 2]) : c[x / 2];
         d[x] = _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(col)), bias);
     }
-    // Row pass: t[u] lanes over y.
+    // Row pass: t[u] lanes over y. Row 4 of the matrix is row 0 with signs (+ - - + + - - +), so
+    // its products are row 0's, added or subtracted: exactly the same sums.
     __m256 t[8];
+    {
+        __m256 p = _mm256_mul_ps(d[0], k.m[0]);
+        __m256 acc0 = p, acc4 = p;
 #pragma GCC unroll 8
-    for (int u = 0; u < 8; ++u) {
+        for (int x = 1; x < 8; ++x) {
+            p = _mm256_mul_ps(d[x], k.m[x]);
+            acc0 = _mm256_add_ps(acc0, p);
+            acc4 = kRow4Plus[x] ? _mm256_add_ps(acc4, p) : _mm256_sub_ps(acc4, p);
+        }
+        t[0] = acc0;
+        t[4] = acc4;
+    }
+#pragma GCC unroll 8
+    for (int u = 1; u < 8; ++u) {
+        if (u == 4) continue;
         __m256 acc = _mm256_mul_ps(d[0], k.m[8 * u]);
 #pragma GCC unroll 8
         for (int x = 1; x < 8; ++x) acc = _mm256_add_ps(acc, _mm256_mul_ps(d[x], k.m[8 * u + x]));
@@ -141,18 +171,31 @@ __attribute__((noinline)) void TransformBlock(const uint8_t* src, int stride, ta
     ty[6] = _mm256_permute2f128_ps(f2, f6, 0x31);
     ty[7] = _mm256_permute2f128_ps(f3, f7, 0x31);
     // Column pass: row v of the coefficients, lanes over u; rounded, packed two rows a register.
-    __m256i packed[4];
-#pragma GCC unroll 4
-    for (int v = 0; v < 8; v += 2) {
-        __m256 acc0 = _mm256_mul_ps(k.m[8 * v], ty[0]);
-        __m256 acc1 = _mm256_mul_ps(k.m[8 * v + 8], ty[0]);
+    // Rows 0 and 4 share their products as above.
+    __m256i rows[8];
+    {
+        __m256 p = _mm256_mul_ps(k.m[0], ty[0]);
+        __m256 acc0 = p, acc4 = p;
 #pragma GCC unroll 8
         for (int y = 1; y < 8; ++y) {
-            acc0 = _mm256_add_ps(acc0, _mm256_mul_ps(k.m[8 * v + y], ty[y]));
-            acc1 = _mm256_add_ps(acc1, _mm256_mul_ps(k.m[8 * v + 8 + y], ty[y]));
+            p = _mm256_mul_ps(k.m[y], ty[y]);
+            acc0 = _mm256_add_ps(acc0, p);
+            acc4 = kRow4Plus[y] ? _mm256_add_ps(acc4, p) : _mm256_sub_ps(acc4, p);
         }
-        packed[v / 2] = _mm256_packs_epi32(_mm256_cvtps_epi32(acc0), _mm256_cvtps_epi32(acc1));
+        rows[0] = _mm256_cvtps_epi32(acc0);
+        rows[4] = _mm256_cvtps_epi32(acc4);
     }
+#pragma GCC unroll 8
+    for (int v = 1; v < 8; ++v) {
+        if (v == 4) continue;
+        __m256 acc = _mm256_mul_ps(k.m[8 * v], ty[0]);
+#pragma GCC unroll 8
+        for (int y = 1; y < 8; ++y) acc = _mm256_add_ps(acc, _mm256_mul_ps(k.m[8 * v + y], ty[y]));
+        rows[v] = _mm256_cvtps_epi32(acc);
+    }
+    __m256i packed[4];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) packed[i] = _mm256_packs_epi32(rows[2 * i], rows[2 * i + 1]);
     // Scan order: every output register gathers its bytes from the four, each as it is and with
     // its halves swapped.
     __m256i swapped[4];
@@ -160,12 +203,11 @@ __attribute__((noinline)) void TransformBlock(const uint8_t* src, int stride, ta
     for (int i = 0; i < 4; ++i) swapped[i] = _mm256_permute2x128_si256(packed[i], packed[i], 0x01);
 #pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
-        __m256i o = _mm256_or_si256(_mm256_shuffle_epi8(packed[0], k.zigzag[j][0][0]),
-                                    _mm256_shuffle_epi8(swapped[0], k.zigzag[j][0][1]));
-#pragma GCC unroll 4
-        for (int i = 1; i < 4; ++i)
-            o = _mm256_or_si256(o, _mm256_or_si256(_mm256_shuffle_epi8(packed[i], k.zigzag[j][i][0]),
-                                                   _mm256_shuffle_epi8(swapped[i], k.zigzag[j][i][1])));
+        __m256i o = _mm256_setzero_si256();
+#pragma GCC unroll 8
+        for (int s = 0; s < 8; ++s)
+            if (kZigzagSources[j] & (1u << s))
+                o = _mm256_or_si256(o, _mm256_shuffle_epi8((s & 1) ? swapped[s / 2] : packed[s / 2], k.zigzag[j][s / 2][s & 1]));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * j), o);
     }
 }
