@@ -3,6 +3,7 @@
 #include "codec/TamoTables.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -104,15 +105,31 @@ void ParallelFor(int n, Fn fn) {
     fn(0);
     for (auto& t : threads) t.join();
 }
+
+// Rows handed out one at a time to `n` threads, so a thread that got cheap rows takes more;
+// fn(thread, row) returns false to stop every thread.
+template <typename Fn>
+void ParallelRows(int n, int rows, Fn fn) {
+    std::atomic<int> next{0};
+    std::atomic<bool> stop{false};
+    ParallelFor(n, [&](int i) {
+        for (int r = next++; r < rows && !stop.load(std::memory_order_relaxed); r = next++)
+            if (!fn(i, r)) stop = true;
+    });
+}
 }  // namespace
 
 void TamoEncoder::Transform(const uint8_t* y, const uint8_t* cb, const uint8_t* cr) {
     const int n = std::min(m_threads, m_rows);
     const size_t cw = size_t(m_width) / 2;
-    ParallelFor(n, [&](int i) {
-        const int r0 = m_rows * i / n, r1 = m_rows * (i + 1) / n;
-        TransformPicture(m_impl, y + size_t(r0) * 16 * m_width, cb + size_t(r0) * 8 * cw, cr + size_t(r0) * 8 * cw,
-                         m_width, r1 - r0, m_columns, m_coefficients + size_t(r0) * m_columns * 384);
+    if (n == 1) {
+        TransformPicture(m_impl, y, cb, cr, m_width, m_rows, m_columns, m_coefficients);
+        return;
+    }
+    ParallelRows(n, m_rows, [&](int, int r) {
+        TransformPicture(m_impl, y + size_t(r) * 16 * m_width, cb + size_t(r) * 8 * cw, cr + size_t(r) * 8 * cw,
+                         m_width, 1, m_columns, m_coefficients + size_t(r) * m_columns * 384);
+        return true;
     });
 }
 
@@ -178,6 +195,7 @@ int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* o
     }
     std::vector<int> rowBytes(static_cast<size_t>(m_rows)), rowOffset(static_cast<size_t>(m_rows));
     std::vector<char> rowBad(static_cast<size_t>(m_rows));
+    std::vector<int> rowOwner(static_cast<size_t>(m_rows));
     for (int q = scale;; ++q) {
         SetScale(q);
         WriteHeader(frameNumber, out);
@@ -191,26 +209,26 @@ int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* o
             }
             return 32 + 4 * m_rows;
         }
-        ParallelFor(n, [&](int i) {
-            const int r0 = m_rows * i / n, r1 = m_rows * (i + 1) / n;
-            uint8_t* buf = m_scratch[size_t(i)];
+        // Each thread appends its rows to its own scratch buffer. A thread's rows alone that do
+        // not fit the budget, or all rows so far with their headers reaching it, mean the
+        // picture does not fit: everybody stops.
+        std::vector<int> fill(size_t(n), 0);
+        std::atomic<int64_t> total{32 + 4 * int64_t(m_rows)};
+        ParallelRows(n, m_rows, [&](int i, int r) {
+            const int off = fill[size_t(i)];
             CBitstream w;
-            int off = 0;
-            for (int r = r0; r < r1; ++r) {
-                w.StartWrite(buf + off, m_budgetBytes - off);
-                int pred[3] = {0, 0, 0};
-                CodeMacroblocksInto(w, pred, r * m_columns, m_columns);
-                w.Flush();
-                rowBad[size_t(r)] = w.Overflow();
-                if (w.Overflow()) {
-                    for (int k = r + 1; k < r1; ++k) rowBad[size_t(k)] = 1;
-                    return;
-                }
-                rowOffset[size_t(r)] = off;
-                rowBytes[size_t(r)] = w.BytesStored();
-                off += w.BytesStored();
-            }
+            w.StartWrite(m_scratch[size_t(i)] + off, m_budgetBytes - off);
+            int pred[3] = {0, 0, 0};
+            CodeMacroblocksInto(w, pred, r * m_columns, m_columns);
+            w.Flush();
+            rowBad[size_t(r)] = w.Overflow();
+            rowOwner[size_t(r)] = i;
+            rowOffset[size_t(r)] = off;
+            rowBytes[size_t(r)] = w.BytesStored();
+            fill[size_t(i)] = off + w.BytesStored();
+            return !w.Overflow() && (total += w.BytesStored()) < m_budgetBytes;
         });
+        if (total >= m_budgetBytes) continue;
         int used = 32;
         bool overflow = false;
         for (int r = 0; r < m_rows && !overflow; ++r) {
@@ -222,14 +240,12 @@ int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* o
         used = 32;
         for (int r = 0; r < m_rows; ++r) {
             const int b = rowBytes[size_t(r)];
-            int owner = 0;  // the thread whose share holds row r
-            while (r >= m_rows * (owner + 1) / n) ++owner;
             uint8_t* h = out + used;
             h[0] = uint8_t(r);
             h[1] = 0;
             h[2] = uint8_t((b / 4 + 1) >> 8);
             h[3] = uint8_t(b / 4 + 1);
-            std::memcpy(h + 4, m_scratch[size_t(owner)] + rowOffset[size_t(r)], size_t(b));
+            std::memcpy(h + 4, m_scratch[size_t(rowOwner[size_t(r)])] + rowOffset[size_t(r)], size_t(b));
             used += 4 + b;
         }
         return used;
@@ -241,12 +257,14 @@ int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* o
 bool TamoEncoder::RowsFit() {
     m_rowBits.resize(size_t(m_rows));
     const int n = std::min(m_threads, m_rows);
-    ParallelFor(n, [&](int i) {
-        for (int r = m_rows * i / n; r < m_rows * (i + 1) / n; ++r) {
-            int pred[3] = {0, 0, 0};
-            m_rowBits[size_t(r)] = CountMacroblocks(pred, r * m_columns, m_columns);
-        }
+    // All rows so far with their headers reaching the budget: it does not fit, stop counting.
+    std::atomic<int64_t> total{32 + 4 * int64_t(m_rows)};
+    ParallelRows(n, m_rows, [&](int, int r) {
+        int pred[3] = {0, 0, 0};
+        m_rowBits[size_t(r)] = CountMacroblocks(pred, r * m_columns, m_columns);
+        return (total += (m_rowBits[size_t(r)] + 31) / 32 * 4) < m_budgetBytes;
     });
+    if (total >= m_budgetBytes) return false;
     int64_t used = 32;
     for (int r = 0; r < m_rows; ++r) {
         const int64_t b = (m_rowBits[size_t(r)] + 31) / 32 * 4;
