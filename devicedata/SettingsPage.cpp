@@ -116,7 +116,7 @@ void CSettingsPage::Open() {
     auto readBlock = [this, blocks] { ReadBlockInto(blocks[size_t(m_queue[m_queuePos])]); };
     ops.Begin(kOpSettingsPage, int(2 * blocks.size()), -1, [this, blocks, readBlock](int) {
         CPnPBlockSettings* b = blocks[size_t(m_queue[m_queuePos])];
-        std::memcpy(b->blockImage.data(), m_ctx.buffer, b->blockImage.size());
+        std::memcpy(b->blockImage.data(), m_ctx.buffer, std::min(b->blockImage.size(), m_ctx.bufferSize));
         m_ctx.ops->step += 2;
         if (++m_queuePos < m_queue.size()) {
             readBlock();
@@ -234,7 +234,7 @@ bool CSettingsPage::SelectNode(int index, bool rootRule) {
         return true;
     }
     ops.Begin(kOpBlockRead, 0, -1, [this, &n, b](int) {
-        std::memcpy(b->blockImage.data(), m_ctx.buffer, b->blockImage.size());
+        std::memcpy(b->blockImage.data(), m_ctx.buffer, std::min(b->blockImage.size(), m_ctx.bufferSize));
         n.Decode(b->blockImage);
         if (IsDecHex(n)) n.value = int32_t(n.TypedNumber(n.valueBytes));
         AfterRead(n);
