@@ -54,6 +54,57 @@ std::vector<RSimOption> NetOptions() {
          }},
     };
 }
+bool ModuleIp(const std::string& v, uint32_t& field, const char* what, std::string& error) {
+    if (ModuleIpFromText(v, field)) return true;
+    error = std::string(what) + " takes an IPv4 address such as 198.18.0.2";
+    return false;
+}
+
+std::vector<RSimOption> DiscoveryOptions() {
+    using O = RSimOptions;
+    using S = const std::string;
+    return {
+        {"--discovery", "IP", "answer the module discovery protocol on UDP 9100/9101 of this address",
+         [](O& o, S& v, std::string& e) { return o.discoveryOn = ModuleIp(v, o.discovery.main.ip, "--discovery", e); }},
+        {"--mac", "MAC", "discovery: the module's MAC address (00:11:22:33:44:55)",
+         [](O& o, S& v, std::string& e) {
+             if (MacFromText(v, o.discovery.mac)) return true;
+             e = "--mac takes six hex bytes like 02:56:41:52:4F:01";
+             return false;
+         }},
+        {"--family", "N", "discovery: device family code",
+         [](O& o, S& v, std::string& e) {
+             int n = 0;
+             return IntOption(v, 0, 65535, n, "--family", e) && (o.discovery.family = uint16_t(n), true);
+         }},
+        {"--variant", "N", "discovery: device variant code",
+         [](O& o, S& v, std::string& e) {
+             int n = 0;
+             return IntOption(v, 0, 65535, n, "--variant", e) && (o.discovery.variant = uint16_t(n), true);
+         }},
+        {"--ports", "N", "discovery: 1 or 2 network ports",
+         [](O& o, S& v, std::string& e) { return IntOption(v, 1, 2, o.discovery.ports, "--ports", e); }},
+        {"--ip2", "IP", "discovery: the second port's address",
+         [](O& o, S& v, std::string& e) { return ModuleIp(v, o.discovery.second.ip, "--ip2", e); }},
+        {"--history", "N", "discovery: passport with history markers and N history pages (default: no markers)",
+         [](O& o, S& v, std::string& e) {
+             int n = 0;
+             if (!IntOption(v, 0, 255, n, "--history", e)) return false;
+             o.discovery.historyMarkers = true;
+             for (int i = 0; i < n; ++i)
+                 o.discovery.historyPages.push_back("History page " + std::to_string(i + 1) + ": power on, link up");
+             return true;
+         }},
+        {"--log-period", "MS", "discovery: send a log message to UDP 19805 this often",
+         [](O& o, S& v, std::string& e) { return IntOption(v, 0, 3600000, o.discovery.logPeriodMs, "--log-period", e); }},
+        {"--log-target", "IP", "discovery: where log messages go (default 255.255.255.255)",
+         [](O& o, S& v, std::string& e) { return ModuleIp(v, o.discovery.logTarget, "--log-target", e); }},
+        {"--discovery-drop", "N", "discovery: swallow the first N replies",
+         [](O& o, S& v, std::string& e) { return IntOption(v, 0, 1000000, o.discovery.dropReplies, "--discovery-drop", e); }},
+        {"--discovery-delay", "MS", "discovery: every reply goes out this late",
+         [](O& o, S& v, std::string& e) { return IntOption(v, 0, 60000, o.discovery.replyDelayMs, "--discovery-delay", e); }},
+    };
+}
 }  // namespace
 
 std::vector<RSimOption>& SimOptionTable() {
@@ -158,6 +209,7 @@ std::vector<RSimOption>& SimOptionTable() {
     };
     static bool net = [] {
         for (auto& row : NetOptions()) t.push_back(row);
+        for (auto& row : DiscoveryOptions()) t.push_back(row);
         return true;
     }();
     (void)net;

@@ -5,6 +5,7 @@
 
 #include "sim/CSimDevice.h"
 #include "sim/CSimFrames.h"
+#include "sim/ModuleResponder.h"
 
 // Everything varosim is told on its command line. Front ends and options are added by adding
 // a field here and a row to the option table in SimOptions.cpp.
@@ -29,6 +30,9 @@ struct RSimOptions {
     uint32_t tcpIp = 0, udpIp = 0;
     int netPort = 9000;
     int netDelayMs = 0, netCloseAfter = 0;
+    // Discovery responder on UDP 9100/9101 (--discovery IP and its options).
+    bool discoveryOn = false;
+    RModuleSimConfig discovery;
     bool verbose = false;
     bool help = false;
 };

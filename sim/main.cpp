@@ -18,6 +18,18 @@
 namespace {
 std::atomic<bool> g_stop{false};
 void OnSignal(int) { g_stop = true; }
+
+// --discovery: the module's discovery responder; a new address from "TiBbsEtA" moves the
+// port-9000 listeners along.
+std::unique_ptr<CModuleResponder> StartDiscovery(RSimOptions& opts, CSimNet* server) {
+    if (!opts.discoveryOn) return nullptr;
+    if (!opts.discovery.main.mask) opts.discovery.main.mask = 0x00FFFFFF;
+    auto r = std::make_unique<CModuleResponder>(opts.discovery);
+    if (server) r->SetAddressCallback([server](const RModulePort& p, const RModulePort&) { server->MoveTo(p.ip); });
+    if (!r->Start()) return nullptr;
+    std::printf("varosim: discovery on %s udp 9100/9101\n", ModuleIpText(opts.discovery.main.ip).c_str());
+    return r;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,6 +143,11 @@ int main(int argc, char** argv) {
         std::printf("varosim: point B %s on%s%s%s%s port %d\n", chip->name, opts.tcpIp ? " tcp " : "",
                     opts.tcpIp ? IpToString(opts.tcpIp).c_str() : "", opts.udpIp ? " udp " : "",
                     opts.udpIp ? IpToString(opts.udpIp).c_str() : "", opts.netPort);
+        auto discovery = StartDiscovery(opts, &server);
+        if (opts.discoveryOn && !discovery) {
+            std::fprintf(stderr, "varosim: cannot answer discovery on %s\n", ModuleIpText(opts.discovery.main.ip).c_str());
+            return 71;
+        }
         std::fflush(stdout);
         server.Run(g_stop);
         if (opts.verbose) std::printf("varosim: %u frames served\n", server.Frames());
@@ -144,6 +161,11 @@ int main(int argc, char** argv) {
     }
     std::printf("varosim: %s %s on %s (%s)\n", SimDialectName(opts.dialect), chip->name, pty.SlavePath().c_str(),
                 opts.pty.c_str());
+    auto discovery = StartDiscovery(opts, nullptr);
+    if (opts.discoveryOn && !discovery) {
+        std::fprintf(stderr, "varosim: cannot answer discovery on %s\n", ModuleIpText(opts.discovery.main.ip).c_str());
+        return 71;
+    }
     std::fflush(stdout);
     pty.Run(g_stop);
     if (opts.verbose) std::printf("varosim: %u frames served\n", pty.Frames());
