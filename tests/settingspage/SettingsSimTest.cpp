@@ -7,6 +7,8 @@
 #include "link/CLinkWaiter.h"
 #include "link/CSerial.h"
 #include "link/LinkTestSupport.h"
+#include "link/eth/CEth1.h"
+#include "app/IpAddress.h"
 #include "model/CPnPBlockSettings.h"
 #include "model/CPnPGroupSettings.h"
 #include "sim/CSimImage.h"
@@ -14,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+
+#include <filesystem>
 
 namespace {
 using Bytes = std::vector<uint8_t>;
@@ -306,4 +310,101 @@ TEST_F(SettingsSim, VaroctlSettings) {
     EXPECT_EQ(varoctl("reset", out), 0);
     EXPECT_EQ(Direct(5, 1)[0], 16);
     EXPECT_EQ(Flash(0x4020, 1)[0], 0);
+}
+
+// Over Ethernet TCP on a loopback address of its own: a group write, then a device that stops
+// answering makes the next change re-read the page instead of writing.
+TEST(SettingsSimTcp, GroupWriteAndNotRespondingCheck) {
+    TempDir dir;
+    LinkLogSetup log{dir};
+    const unsigned pid = unsigned(getpid());
+    const std::string ip = "127.0." + std::to_string((pid >> 8) & 0xFF) + "." + std::to_string(2 + pid % 250);
+    const std::string image = dir.File("tcp.img");
+    pid_t sim = fork();
+    if (sim == 0) {
+        std::string exe = BinDir() + "/varosim";
+        std::vector<std::string> args{exe, "--tcp", ip, "--image", image, "--model", BinDir() + "/ModelsPnP/HD-OVL.xml"};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    ASSERT_GT(sim, 0);
+    struct Reap {
+        pid_t pid;
+        ~Reap() {
+            kill(pid, SIGCONT);
+            kill(pid, SIGTERM);
+            int st;
+            waitpid(pid, &st, 0);
+        }
+    } reap{sim};
+    for (int i = 0; i < 300 && !std::filesystem::exists(image); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    CEth1::Install();
+    CLinkWaiter waiter;
+    CSerial serial;
+    CEngineAdapter engine{serial};
+    RecordingUi ui;
+    COperations ops{engine, ui};
+    std::vector<uint8_t> buffer(RDeviceContext::kBufferSize);
+    CPnPModel model;
+    ASSERT_EQ(model.Load(BinDir() + "/ModelsPnP/HD-OVL.xml"), kPnPLoaded);
+    uint32_t ipValue = 0;
+    ASSERT_TRUE(IpFromString(ip, ipValue));
+    serial.SelectLink(ipValue, kProtoTcp, &waiter, 0, -1, 0);
+    RDeviceContext ctx;
+    ctx.ops = &ops;
+    ctx.engine = &engine;
+    ctx.ui = &ui;
+    ctx.buffer = buffer.data();
+    ctx.bufferSize = buffer.size();
+    ctx.model = &model;
+    ctx.interfaceChoice = 3;
+    ctx.notResponding = [&] { return serial.NotResponding(); };
+    auto run = [&] {
+        if (ops.Busy()) ASSERT_TRUE(RunOperation(ops, waiter, serial, 20000));
+    };
+
+    auto* inputs = static_cast<CPnPSettings*>(model.FindFirst(kPnPSettingsGroup));
+    ASSERT_NE(inputs, nullptr);
+    CSettingsPage page(ctx, inputs);
+    page.Open();
+    run();
+    ASSERT_TRUE(page.TreeReady());
+    int delay4 = -1;
+    for (size_t i = 0; i < inputs->nodes.size(); ++i)
+        if (inputs->nodes[i]->name == "Input 4 delay (lines)") delay4 = int(i);
+    ASSERT_TRUE(page.Select(delay4));
+    run();
+    page.MoveSlider(77);
+    run();
+    {
+        CSimImage img;
+        std::string err;
+        ASSERT_TRUE(img.OpenExisting(image, err)) << err;
+        Bytes rec(32);
+        for (size_t i = 0; i < rec.size(); ++i) rec[i] = img.Flash(0, 0x4060 + uint32_t(i));
+        EXPECT_EQ(rec[2], 77);
+        EXPECT_EQ(rec[3], 0);
+        EXPECT_TRUE(PnPBlockSealOk(rec));
+    }
+    ASSERT_TRUE(ui.messages.empty());
+
+    // The device falls silent; the link's idle polls notice it.
+    kill(sim, SIGSTOP);
+    for (int i = 0; i < 100 && !serial.NotResponding(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(serial.NotResponding());
+    page.StepUp();
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ(ui.messages[0], "Device link error:\n\nCommuinication error, please check connection cable and try again!");
+    EXPECT_FALSE(page.TreeReady());  // opened again, its read running
+    kill(sim, SIGCONT);
+    run();
+    EXPECT_EQ(inputs->nodes[size_t(delay4)]->value, 77);
+    serial.DestroyLinks();
 }
