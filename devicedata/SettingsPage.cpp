@@ -285,6 +285,8 @@ void CSettingsPage::SetValue(int32_t value, const uint8_t* bytes) {
     if (n->controlKind == kPnPCtlNone || n->controlKind == kPnPCtlAddressed) return;
     if (EthernetDown()) return;
     if (n->controlKind != kPnPCtlTyped) bytes = nullptr;
+    // A group's own nodes belong to no block: nothing to write them to.
+    if (BlockSettings() && !BlockOf(*n)) return;
     if (!n->IsChanged(value, bytes)) {
         Show();  // puts a control the operator moved back on the value
         return;
@@ -308,7 +310,6 @@ void CSettingsPage::SetValue(int32_t value, const uint8_t* bytes) {
         return;
     }
     CPnPBlockSettings* b = BlockOf(*n);
-    if (!b) return;
     m_undo.block = b;
     m_undo.image = b->blockImage;
     n->Encode(b->blockImage, value, bytes);
