@@ -41,41 +41,56 @@ public:
         if (m_waiting >= 32) StoreWord();
     }
     // For tight loops: the writer's state in locals, put back with SaveCursor. Between the two
-    // the writer itself must not be used.
+    // the writer itself must not be used. The cursor keeps up to 64 bits at the top of its
+    // accumulator and stores them eight bytes at a time; SaveCursor stores whole words until
+    // fewer than 32 bits wait, so the writer is then exactly as after the same plain Puts.
     struct Cursor {
-        uint64_t acc;
-        int waiting;
+        uint64_t acc;   // bits from the top
+        int free;       // 64 - bits in acc
         int pos;
-        int fastLimit;  // whole words may be stored while pos < fastLimit
+        int fastLimit;  // eight bytes may be stored at once while pos < fastLimit
         uint8_t* buffer;
     };
     TAMO_INLINE Cursor LoadCursor() const {
-        return Cursor{m_acc, m_waiting, m_pos, m_overflow ? -1 : m_capacity - 4, m_start};
+        return Cursor{m_waiting ? m_acc << (64 - m_waiting) : 0, 64 - m_waiting, m_pos,
+                      m_overflow ? -1 : m_capacity - 8, m_start};
     }
     // Until the writer overflows, the bits written are the bytes stored and the bits waiting.
     TAMO_INLINE void SaveCursor(const Cursor& c) {
-        m_acc = c.acc;
-        m_waiting = c.waiting;
+        int waiting = 64 - c.free;
+        uint64_t acc = c.acc;
         m_pos = c.pos;
-        if (!m_overflow) m_totalBits = int64_t(c.pos) * 8 + c.waiting;
+        while (waiting >= 32) {
+            StoreWordSlow(uint32_t(acc >> 32), m_pos);
+            acc <<= 32;
+            waiting -= 32;
+        }
+        if (m_overflow) return;
+        m_acc = waiting ? acc >> (64 - waiting) : 0;
+        m_waiting = waiting;
+        m_totalBits = int64_t(m_pos) * 8 + waiting;
     }
-    // Appends like Put (n <= 31), on the cursor. Away from the end of the buffer the next word
-    // is stored every time and only counted once it is complete: no branch to mispredict. A
-    // word stored early is rewritten later, and stays within the bytes the writer may use.
+    // Appends like Put (1 <= n <= 31), on the cursor.
     TAMO_INLINE void Put(Cursor& c, uint32_t bits, int n) {
-        c.acc = (c.acc << n) | bits;
-        c.waiting += n;
+        c.free -= n;
+        if (c.free >= 0) [[likely]] {
+            c.acc |= uint64_t(bits) << c.free;
+            return;
+        }
+        // The accumulator is full: store it, keep the bits that did not fit.
+        const int over = -c.free;
+        const uint64_t full = c.acc | (uint64_t(bits) >> over);
         if (c.pos < c.fastLimit) [[likely]] {
-            const uint32_t be = __builtin_bswap32(uint32_t(c.acc >> ((c.waiting - 32) & 63)));
-            std::memcpy(c.buffer + c.pos, &be, 4);
-            const int full = c.waiting >= 32;
-            c.pos += 4 * full;
-            c.waiting -= 32 * full;
-        } else if (c.waiting >= 32) {
-            c.waiting -= 32;
-            c.pos = StoreWordSlow(uint32_t(c.acc >> c.waiting), c.pos);
+            const uint64_t be = __builtin_bswap64(full);
+            std::memcpy(c.buffer + c.pos, &be, 8);
+            c.pos += 8;
+        } else {
+            c.pos = StoreWordSlow(uint32_t(full >> 32), c.pos);
+            c.pos = StoreWordSlow(uint32_t(full), c.pos);
             if (m_overflow) c.fastLimit = -1;
         }
+        c.acc = uint64_t(bits) << (64 - over);
+        c.free = 64 - over;
     }
 
     // Zero bits to a byte boundary, then zero bytes up to a multiple of 32 bits in all.

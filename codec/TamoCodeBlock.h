@@ -41,7 +41,7 @@ TAMO_INLINE void CodeBlockT(CBitstream& bw, CBitstream::Cursor& cur, const tamo:
         const uint64_t run = p - last - 1;
         last = p;
         const int64_t v = levels[p];
-        if (uint64_t(v + tamo::CodeTables::kSmallLevel) <= 2 * tamo::CodeTables::kSmallLevel) [[likely]] {
+        if (uint64_t(v + tamo::CodeTables::kSmallLevel) < 2 * tamo::CodeTables::kSmallLevel) [[likely]] {
             const uint32_t e = t.runLevel[run][v + tamo::CodeTables::kSmallLevel];
             bw.Put(cur, e >> 5, int(e & 31));
         } else {

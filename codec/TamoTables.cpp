@@ -160,7 +160,7 @@ CodeTables* Build() {
         Fill(t->run10, 10, c, [&] { return SmallEntry{c.len, uint8_t(run)}; });
     });
     for (int run = 0; run < 63; ++run)
-        for (int v = -CodeTables::kSmallLevel; v <= CodeTables::kSmallLevel; ++v) {
+        for (int v = -CodeTables::kSmallLevel; v < CodeTables::kSmallLevel; ++v) {
             const uint32_t lc = t->acSigned[run != 0][v + 1024];
             const uint32_t rc = t->runPacked[run];
             const uint32_t len = (lc & 31) + (rc & 15);

@@ -73,10 +73,11 @@ struct CodeTables {
     // Their lengths alone, for counting.
     uint8_t acSignedLen[2][2049];
     uint8_t runLen[63];
-    // The common case in one lookup: by [run][level + kSmallLevel] (|level| <= kSmallLevel) the
-    // AC code and the run code together, as (bits << 5) | length (at most 27 bits).
+    // The common case in one lookup: by [run][level + kSmallLevel] (-kSmallLevel <= level <
+    // kSmallLevel) the AC code and the run code together, as (bits << 5) | length (at most 27
+    // bits).
     static constexpr int kSmallLevel = 32;
-    uint32_t runLevel[63][2 * kSmallLevel + 1];
+    uint32_t runLevel[63][2 * kSmallLevel];
 };
 const CodeTables& Tables();
 

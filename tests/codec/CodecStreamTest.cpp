@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,6 +68,48 @@ TEST(CodecBitstream, FlushPadsToWholeWords) {
     w.Put(1, 1);
     w.Flush();
     EXPECT_TRUE(w.Overflow());
+}
+
+TEST(CodecBitstream, CursorWritesExactlyLikePlainPuts) {
+    // The encoder's fast path (a cursor storing eight bytes at once, a word at a time near the
+    // end) against plain Puts: same bytes, same overflow, same bit count after every batch, for
+    // every capacity around the end of the codes and for batches of every size.
+    uint32_t seed = 99;
+    std::vector<std::pair<uint32_t, int>> codes;
+    int64_t total = 0;
+    for (int i = 0; i < 300; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const int n = 1 + int((seed >> 8) % 31);
+        codes.emplace_back((seed >> 3) & ((1u << n) - 1), n);
+        total += n;
+    }
+    const int bytes = int((total + 31) / 32 * 4);
+    for (int capacity = 1; capacity <= bytes + 10; ++capacity)
+        for (size_t batch : {size_t(1), size_t(7), size_t(300)}) {
+            std::vector<uint8_t> a(size_t(bytes) + 16, 0xEE), b(a.size(), 0xEE);
+            CBitstream plain, fast;
+            plain.StartWrite(a.data(), capacity);
+            fast.StartWrite(b.data(), capacity);
+            for (size_t i = 0; i < codes.size(); i += batch) {
+                CBitstream::Cursor c = fast.LoadCursor();
+                for (size_t k = i; k < std::min(codes.size(), i + batch); ++k) {
+                    plain.Put(codes[k].first, codes[k].second);
+                    fast.Put(c, codes[k].first, codes[k].second);
+                }
+                fast.SaveCursor(c);
+                ASSERT_EQ(fast.Overflow(), plain.Overflow()) << capacity << " " << i;
+                ASSERT_EQ(fast.TotalBits(), plain.TotalBits()) << capacity << " " << i;
+                ASSERT_EQ(fast.BytesStored(), plain.BytesStored()) << capacity << " " << i;
+            }
+            plain.Flush();
+            fast.Flush();
+            ASSERT_EQ(fast.Overflow(), plain.Overflow()) << capacity;
+            ASSERT_EQ(fast.BytesStored(), plain.BytesStored()) << capacity;
+            ASSERT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + fast.BytesStored()),
+                      std::vector<uint8_t>(a.begin(), a.begin() + plain.BytesStored())) << capacity;
+            // Nothing at or past the capacity is ever touched.
+            for (size_t k = size_t(capacity); k < b.size(); ++k) ASSERT_EQ(b[k], 0xEE) << capacity;
+        }
 }
 
 TEST(CodecBitstream, ReaderYieldsZeroBitsPastTheEnd) {
