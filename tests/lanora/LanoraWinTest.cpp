@@ -417,19 +417,20 @@ private slots:
         CNetNsPair::Run("ip -n " + m_ns->Name(0) + " addr del 198.18.0.11/24 dev vethA");
     }
 
-    // Refresh, setup and passport against the simulator running as a program of its own.
+    // Refresh, setup and passport against varosim, the device simulator, as a program of its own.
     void endToEndAgainstSimulator() {
         if (!NetReady()) QSKIP("network namespaces cannot be created here");
-        auto sim = [&](std::vector<std::string> args) {
-            std::vector<std::string> argv = {"ip", "netns", "exec", m_ns->Name(1), Bin("varomodsim")};
+        auto sim = [&](const std::string& ip, std::vector<std::string> args) {
+            std::vector<std::string> argv = {"ip",        "netns", "exec",      m_ns->Name(1), Bin("varosim"),
+                                             "--tcp",     ip,      "--image",   m_dir.File(ip + ".img"),
+                                             "--discovery", ip};
             argv.insert(argv.end(), args.begin(), args.end());
             auto p = std::make_unique<CChildProcess>(argv);
-            [&] { QVERIFY(p->WaitFor("ready", 5000)); }();
+            [&] { QVERIFY(p->WaitFor("discovery on", 5000)); }();
             return p;
         };
-        auto a = sim({"--discovery", "198.18.0.2", "--mac", "02:56:00:00:00:0A", "--family", "0x0302"});
-        auto b = sim({"--discovery", "198.18.0.3", "--mac", "02:56:00:00:00:0B", "--ports", "2", "--ip2",
-                      "10.9.0.3", "--history", "1"});
+        auto a = sim("198.18.0.2", {"--mac", "02:56:00:00:00:0A", "--family", "0x0302"});
+        auto b = sim("198.18.0.3", {"--mac", "02:56:00:00:00:0B", "--ports", "2", "--ip2", "10.9.0.3", "--history", "1"});
         auto w = std::make_unique<CTestWin>();
         w->realInterfaces = true;
         w->Start();  // the full 2000 ms waits of a real refresh
@@ -441,7 +442,9 @@ private slots:
         w->setup = [](bool, RSetupValues& v) { return v.main.gateway = Ip("198.18.0.1"), true; };
         w->Setup();
         QCOMPARE(w->messages, (std::vector<int>{3014, 3013}));
-        QVERIFY(a->WaitFor("set 198.18.0.2 255.255.255.0 198.18.0.1", 3000));
+        w->Refresh();
+        QCOMPARE(w->Devices().size(), size_t(2));
+        QCOMPARE(w->Devices()[0].Port(0).gateway, Ip("198.18.0.1"));
 
         Select(*w, 1);
         w->savePath = QString::fromStdString(m_dir.File("e2e.txt"));

@@ -79,3 +79,32 @@ TEST_F(VaroctlModules, LogPrintsMessagesUntilInterrupted) {
     EXPECT_NE(line.find(";02:56:00:00:00:0C;Varo TS Test Line Generator;Signal lost #"), std::string::npos) << line;
     EXPECT_EQ(log->Stop(), 0);
 }
+
+// varosim with its discovery responder: listed, and a new address takes the device's TCP port
+// along with it.
+TEST_F(VaroctlModules, VarosimDiscoveryMovesTheDevice) {
+    ASSERT_TRUE(m_ns.AddAddress(1, "198.18.0.7/24"));
+    TempDir dir;
+    auto sim = std::make_unique<CChildProcess>(std::vector<std::string>{
+        "ip", "netns", "exec", m_ns.Name(1), Bin("varosim"), "--tcp", "198.18.0.2", "--image", dir.File("dev.img"),
+        "--signature", "MODSIM", "--discovery", "198.18.0.2", "--mac", "02:56:00:00:00:0D", "--family", "0x0801",
+        "--variant", "2"});
+    ASSERT_TRUE(sim->WaitFor("discovery on 198.18.0.2", 5000));
+    auto list = Ctl({"modules"});
+    std::string out = list->ReadRest(8000);
+    EXPECT_EQ(list->Wait(), 0);
+    EXPECT_NE(out.find("02:56:00:00:00:0D  198.18.0.2"), std::string::npos) << out;
+    EXPECT_NE(out.find("Varo NX-2 Dual Network Bridge"), std::string::npos) << out;
+
+    auto sig = [&](const char* ip) {
+        auto p = Ctl({"--link", std::string("tcp:") + ip, "signature"});
+        std::string text = p->ReadRest(10000);
+        int rc = p->Wait();
+        return rc == 0 && text.find("MODSIM") != std::string::npos;
+    };
+    EXPECT_TRUE(sig("198.18.0.2"));
+    auto set = Ctl({"setip", "02:56:00:00:00:0D", "198.18.0.7", "255.255.255.0", "198.18.0.1"});
+    EXPECT_EQ(set->Wait(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_TRUE(sig("198.18.0.7")) << "the TCP listener moved to the new address";
+}
