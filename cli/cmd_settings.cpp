@@ -460,6 +460,8 @@ int RunSettings(const VaroctlOptions& o, const std::vector<std::string>& args) {
     if (int r = s->Run()) return r;
     if (s->ui.failed) return 4;
     if (verb == "get") {
+        if (n.NeedsReset())
+            std::fprintf(stderr, "varoctl: the value lies outside its limits; VaroConfig would reset it to its default\n");
         std::printf("%s", Trimmed(SettingsReportEntry(n)).c_str());
         return 0;
     }
