@@ -23,7 +23,7 @@
 
 namespace {
 // The window as designed; on resizing the lists take the change and the controls follow.
-constexpr int kDesignW = 660, kDesignH = 360;
+constexpr int kDesignW = 700, kDesignH = 360;
 // 300 x 180 dialog units.
 constexpr int kMinW = 300 * 3 / 2, kMinH = 180 * 13 / 8;
 constexpr int kColumnX = kDesignW - 8 - 128;

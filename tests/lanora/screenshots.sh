@@ -1,7 +1,7 @@
 #!/bin/bash
 # Makes the Lanora screenshots under docs/: the window after its refresh and in log mode, and
 # the Lanora program itself as it starts, each under Xvfb inside a network namespace of its own
-# with simulated modules on the other side of a veth pair. Needs root (ip netns).
+# with varosim devices on the other side of a veth pair. Needs root (ip netns).
 # usage: tests/lanora/screenshots.sh BUILD_DIR
 set -euo pipefail
 BUILD=$(realpath "${1:?build dir}")
@@ -34,18 +34,23 @@ for i in $(seq 100); do
     sleep 0.05
 done
 
-SIM=$BUILD/bin/varomodsim
-sim() { ip netns exec "$B" "$SIM" "$@" >/dev/null & PIDS+=($!); }
-sim --discovery 198.18.0.2 --mac 02:56:41:52:00:11 --family 0x0101 --variant 2 --log-period 600 --log-text "Logo 2 loaded" --log-target 198.18.0.1
-sim --discovery 198.18.0.3 --mac 02:56:41:52:00:24 --family 0x0401 --variant 4 --ports 2 --ip2 10.20.0.3 --history 2
-sim --discovery 198.18.0.4 --mac 02:56:41:52:00:07 --family 0x0303 --variant 2 --log-period 900 --log-text "Reference lost on input 2"
-sim --discovery 198.18.0.5 --mac 02:56:41:52:00:3A --family 0x0601 --variant 1
+# varosim devices with their discovery responders, each on its own address.
+sim() {
+    local ip=$1; shift
+    ip netns exec "$B" "$BUILD/bin/varosim" --tcp "$ip" --image "$TMP/$ip.img" --discovery "$ip" "$@" >/dev/null &
+    PIDS+=($!)
+}
+sim 198.18.0.2 --mac 02:56:41:52:00:11 --family 0x0101 --variant 2 --log-period 600 --log-target 198.18.0.1
+sim 198.18.0.3 --mac 02:56:41:52:00:24 --family 0x0401 --variant 4 --ports 2 --ip2 10.20.0.3 --history 2
+sim 198.18.0.4 --mac 02:56:41:52:00:07 --family 0x0303 --variant 2 --log-period 900
+sim 198.18.0.5 --mac 02:56:41:52:00:3A --family 0x0601 --variant 1
 sleep 1
 
 export HOME=$TMP XDG_CONFIG_HOME=$TMP/config XDG_RUNTIME_DIR=$TMP LANG=en_US.UTF-8
 mkdir -p "$ROOT/docs"
 ip netns exec "$A" xvfb-run -a -s "-screen 0 1100x480x24" \
     "$BUILD/tests/lanora_shot" window "$ROOT/docs/lanora-main.png" "$ROOT/docs/lanora-log.png"
-ip netns exec "$A" xvfb-run -a -s "-screen 0 760x420x24" bash -c \
+# A fresh settings store: the program starts at its designed size.
+XDG_CONFIG_HOME=$TMP/config-program ip netns exec "$A" xvfb-run -a -s "-screen 0 800x420x24" bash -c \
     "'$BUILD/bin/Lanora' & L=\$!; '$BUILD/tests/lanora_shot' grab '$ROOT/docs/lanora-program.png' 6500; kill \$L"
 echo "screenshots written to $ROOT/docs"
