@@ -1,35 +1,142 @@
 #pragma once
 #include "MainSettings.h"
+#include "devicedata/COperations.h"
+#include "devicedata/DeviceSession.h"
+#include "link/LinkDefs.h"
 
 #include <QWidget>
 
-class QTabWidget;
-class QLabel;
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
 
-// The main window. For now: the frame, the "Device" tab with the About line, and the
-// window placement kept in the store.
-class CMainWin : public QWidget {
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QStackedWidget;
+class QTabBar;
+class QTimer;
+class CPageView;
+
+// The main window: two rows of tabs (the "Device" page and one page per model element), the
+// progress line with "Stop operation", and "E&xit". It owns the device session (connection,
+// model, operation protocol, data buffer) and hosts the page views; a completion goes to the
+// step the beginning page gave, so pages are added by registering them, not by editing here.
+class CMainWin : public QWidget, public IOperationUi, public ILinkNotifier {
     Q_OBJECT
 public:
     explicit CMainWin(QWidget* parent = nullptr);
     ~CMainWin() override;
 
     const CMainSettings& Settings() const { return m_settings; }
-    bool FactoryRestoreAtStart() const { return m_factoryAtStart; }
-    void SetFactoryRestoreAtStart(bool on) { m_factoryAtStart = on; }
+    bool FactoryRestoreAtStart() const { return m_session->factoryRestoreAtStart; }
+    void SetFactoryRestoreAtStart(bool on) { m_session->factoryRestoreAtStart = on; }
 
     // Restores placement from the store and shows the window.
     void ShowFromStore();
+    // Fills the lists and detects the device (start-up, after the window is shown).
+    void Start();
+
+    CDeviceSession& Session() { return *m_session; }
+    COperations& Ops() { return m_session->Ops(); }
+
+    // How messages and questions reach the operator; tests replace them.
+    std::function<void(const QString& text, MsgIcon icon)> messageHook;
+    std::function<bool(const QString& text, MsgIcon icon, bool defaultNo)> questionHook;
+
+    // For tests and the demo: the widgets an operator uses.
+    QTabBar* TopTabs() const { return m_topTabs; }
+    QTabBar* BottomTabs() const { return m_bottomTabs; }
+    QRadioButton* InterfaceButton(int i) const { return m_ifButtons[i]; }
+    QPushButton* ConnectButton() const { return m_connect; }
+    QPushButton* StopButton() const { return m_stop; }
+    QLineEdit* AddressEdit() const { return m_ipEdit; }
+    QRadioButton* EnterIpButton() const { return m_enterIp; }
+    QLabel* ModelLabel() const { return m_modelLabel; }
+    QLabel* ActivityLabel() const { return m_activity; }
+    QComboBox* BusList() const { return m_busList; }
+    CPageView* CurrentPageView() const;
+    // Selects the page whose tab is titled so (top row, then bottom row); false if none.
+    bool SelectPage(const QString& top, const QString& bottom = {});
+
+    // IOperationUi
+    void OperationStateChanged(bool busy) override;
+    void ShowProgressLine(bool visible) override;
+    void ProgressChanged() override;
+    void ShowMessage(const std::string& text, MsgIcon icon) override;
+    bool AskYesNo(const std::string& text, MsgIcon icon, bool defaultNo) override;
+    void SetTimer(bool running) override;
+
+    // ILinkNotifier: called on link workers, handed to the user-interface thread.
+    int LinkProgress(int value) override;
+    void LinkCompleted(int result, int value, bool blocking) override;
 
 protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    QWidget* BuildDevicePage();
     void SaveToStore();
+    void UpdateControls();
+    void RebuildTabs();
+    void OnTopTab(int index);
+    void OnBottomTab(int index);
+    void ShowPage(CPageView* view);
+    void OnInterfaceChosen(int choice);
+    void OnConnect();
+    void OnFind();
+    void OnLocalIpChosen(int index);
+    void OnTick();
+    bool TakeDeviceAddress();
+    void FillLocalInterfaces();
 
     CMainSettings m_settings;
-    QTabWidget* m_tabs = nullptr;
+    std::unique_ptr<CDeviceSession> m_session;
+    std::vector<CPageView*> m_views;  // one per model page, in model order
+    CPageView* m_current = nullptr;
+    bool m_rebuilding = false;
+    std::atomic<bool> m_closing{false};
+
+    QTabBar* m_topTabs = nullptr;
+    QTabBar* m_bottomTabs = nullptr;
+    QStackedWidget* m_stack = nullptr;
+    QWidget* m_devicePage = nullptr;
+    QWidget* m_progressLine = nullptr;
+    QProgressBar* m_bar = nullptr;
+    QLabel* m_percent = nullptr;
+    QLabel* m_elapsed = nullptr;
+    QLabel* m_activity = nullptr;
+    QPushButton* m_stop = nullptr;
+    QPushButton* m_exit = nullptr;
+    QTimer* m_timer = nullptr;
+
+    // "Device" page
     QLabel* m_buildLine = nullptr;
-    bool m_factoryAtStart = false;
-    bool m_saved = false;
+    QLabel* m_modelLabel = nullptr;
+    QComboBox* m_modelList = nullptr;
+    QRadioButton* m_ifButtons[5] = {};
+    QComboBox* m_portList = nullptr;
+    QLabel* m_portLabel = nullptr;
+    QComboBox* m_localIp = nullptr;
+    QLabel* m_localIpLabel = nullptr;
+    QGroupBox* m_deviceIpGroup = nullptr;
+    QRadioButton* m_choose = nullptr;
+    QRadioButton* m_enterIp = nullptr;
+    QComboBox* m_foundList = nullptr;
+    QPushButton* m_find = nullptr;
+    QLineEdit* m_ipEdit = nullptr;
+    QPushButton* m_connect = nullptr;
+    QGroupBox* m_addressGroup = nullptr;
+    QComboBox* m_busList = nullptr;
+    QPushButton* m_writeAddress = nullptr;
+    QGroupBox* m_commands = nullptr;
+    QPushButton* m_syncTime = nullptr;
+    QCheckBox* m_verify = nullptr;
 };

@@ -14,6 +14,8 @@ int main(int argc, char** argv) {
         CMainWin win;
         win.SetFactoryRestoreAtStart(app.FactoryRestoreAtStart());
         win.ShowFromStore();
+        // Detection starts once the window is up, from the event loop.
+        QMetaObject::invokeMethod(&win, [&win] { win.Start(); }, Qt::QueuedConnection);
         rc = qapp.exec();
     }
     app.Exit();

@@ -29,7 +29,9 @@ CUDPTransport::~CUDPTransport() {
 void CUDPTransport::Setup(uint32_t remoteIp, uint16_t remotePort, uint32_t localIp) {
     m_remoteIp = remoteIp;
     m_remotePort = remotePort;
-    m_localIp = localIp;
+    // A device on this computer (a simulator on 127.x.x.x) is not reachable from an outside
+    // interface's address, and the local list never offers loopback: let the system choose.
+    m_localIp = (remoteIp & 0xFF) == 127 ? 0 : localIp;
 }
 
 bool CUDPTransport::Connect() {
