@@ -246,8 +246,78 @@ void CodeMacroblocksAvx2(CBitstream& bw, int pred[3], const Coef* x, int count, 
     CodeMacroblocksT<QuantAvx2>(bw, pred, x, count, q, scale);
 }
 
+namespace {
+// Bits of one block without a loop over every coefficient: the lengths of the plain symbols of
+// levels below 16 (nearly all of them) are looked up sixteen at a time and summed; the rare
+// larger levels and the symbols with a run (their length difference and the run code) are
+// added one by one.
+TAMO_INLINE int64_t CountBlock(const CodeTables& t, const Coef* x, int& pred, const QuantTable& q, __m256i lenSmall) {
+    uint32_t dcBits;
+    int dcLen;
+    DcCode(t, x[0], pred, dcBits, dcLen);
+    int64_t bits = dcLen + t.ac[kAcEob].len;
+
+    alignas(32) int16_t levels[64];
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i mag[4], z[4];
+    for (int i = 0; i < 4; ++i) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 16 * i));
+        __m256i l = _mm256_mulhi_epu16(_mm256_slli_epi16(_mm256_abs_epi16(v), 5),
+                                       _mm256_load_si256(reinterpret_cast<const __m256i*>(q.mul + 16 * i)));
+        mag[i] = _mm256_mulhi_epu16(l, _mm256_load_si256(reinterpret_cast<const __m256i*>(q.post + 16 * i)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels + 16 * i), _mm256_sign_epi16(mag[i], v));
+        z[i] = _mm256_cmpeq_epi16(mag[i], zero);
+    }
+    const uint32_t zlo = uint32_t(_mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(z[0], z[1]), 0xD8)));
+    const uint32_t zhi = uint32_t(_mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(z[2], z[3]), 0xD8)));
+    const uint64_t zeroMask = (uint64_t(zhi) << 32) | zlo;
+    const uint64_t nz = ~zeroMask;
+
+    // Magnitudes as bytes (saturated), in scan order.
+    const __m256i b0 = _mm256_permute4x64_epi64(_mm256_packus_epi16(mag[0], mag[1]), 0xD8);
+    const __m256i b1 = _mm256_permute4x64_epi64(_mm256_packus_epi16(mag[2], mag[3]), 0xD8);
+    const __m256i fifteen = _mm256_set1_epi8(15);
+    const __m256i small0 = _mm256_cmpeq_epi8(_mm256_min_epu8(b0, fifteen), b0);
+    const __m256i small1 = _mm256_cmpeq_epi8(_mm256_min_epu8(b1, fifteen), b1);
+    const __m256i len = _mm256_add_epi8(_mm256_and_si256(_mm256_shuffle_epi8(lenSmall, b0), small0),
+                                        _mm256_and_si256(_mm256_shuffle_epi8(lenSmall, b1), small1));
+    const __m256i sums = _mm256_sad_epu8(len, zero);
+    bits += _mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) + _mm256_extract_epi64(sums, 2) +
+            _mm256_extract_epi64(sums, 3);
+
+    const uint8_t* lens0 = &t.acSignedLen[0][1024];
+    const uint8_t* lens1 = &t.acSignedLen[1][1024];
+    const uint64_t big = ~((uint64_t(uint32_t(_mm256_movemask_epi8(small1))) << 32) |
+                           uint32_t(_mm256_movemask_epi8(small0)));
+    for (uint64_t m = big; m; m &= m - 1) bits += lens0[levels[__builtin_ctzll(m)]];
+    // A level after a zero (from position 2 on) carries a run.
+    for (uint64_t m = nz & (zeroMask << 1) & ~uint64_t(3); m; m &= m - 1) {
+        const int p = __builtin_ctzll(m);
+        const uint64_t before = nz & ((uint64_t(1) << p) - 1);
+        const int prev = before ? 63 - __builtin_clzll(before) : 0;
+        const int64_t v = levels[p];
+        bits += int(lens1[v]) - int(lens0[v]) + t.runLen[p - prev - 1];
+    }
+    return bits;
+}
+}  // namespace
+
 int64_t CountMacroblocksAvx2(int pred[3], const Coef* x, int count, const QuantTable* q) {
-    return CountMacroblocksT<QuantAvx2>(pred, x, count, q);
+    const CodeTables& t = Tables();
+    alignas(16) uint8_t small[16];
+    for (int a = 0; a < 16; ++a) small[a] = a ? t.acSignedLen[0][1024 + a] : 0;
+    const __m256i lenSmall = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(small)));
+    int64_t bits = 0;
+    for (int i = 0; i < count; ++i, x += 384) {
+        bits += 6;
+        bits += CountBlock(t, x, pred[0], q[0], lenSmall);
+        bits += CountBlock(t, x + 64, pred[0], q[0], lenSmall);
+        bits += CountBlock(t, x + 128, pred[1], q[1], lenSmall);
+        bits += CountBlock(t, x + 192, pred[2], q[1], lenSmall);
+        bits += CountBlock(t, x + 256, pred[0], q[0], lenSmall);
+        bits += CountBlock(t, x + 320, pred[0], q[0], lenSmall);
+    }
+    return bits;
 }
 
 bool DecodeRowAvx2(RowContext& rc) { return DecodeRowT<BlockAvx2>(rc); }

@@ -102,6 +102,36 @@ TEST(CodecEncoder, QuantisersDivideExactly) {
     }
 }
 
+TEST(CodecEncoder, CountedBitsAreTheBitsWritten) {
+    // The final coding decides from counted bits whether a scale fits; they must be exactly the
+    // bits the coder writes, row by row, on every implementation.
+    std::vector<Planes> pictures;
+    for (auto kind : {Synthetic::Noise, Synthetic::Edges, Synthetic::Gradient}) pictures.push_back(MakeSynthetic(kind, kTypeHD, 13));
+    bool ok = false;
+    Planes forest = BenchPicture("forest-1920x1080.png", kTypeHD, ok);
+    if (ok) pictures.push_back(std::move(forest));
+    std::vector<TransformImpl> impls = {TransformImpl::Portable};
+    if (Avx2Available()) impls.push_back(TransformImpl::Avx2);
+    std::vector<uint8_t> buf(1 << 20);
+    for (size_t i = 0; i < pictures.size(); ++i)
+        for (TransformImpl impl : impls) {
+            TamoEncoder enc(1171, kTypeHD, 0, impl);
+            enc.Transform(pictures[i].y.data(), pictures[i].cb.data(), pictures[i].cr.data());
+            for (int q : {1, 2, 5, 17, 64}) {
+                enc.SetScale(q);
+                for (int r = 0; r < enc.Rows(); r += 7) {
+                    int predCount[3] = {0, 0, 0}, predCode[3] = {0, 0, 0};
+                    const int64_t counted = enc.CountMacroblocks(predCount, r * enc.Columns(), enc.Columns());
+                    CBitstream w;
+                    w.StartWrite(buf.data(), int(buf.size()));
+                    enc.CodeMacroblocksInto(w, predCode, r * enc.Columns(), enc.Columns());
+                    ASSERT_FALSE(w.Overflow());
+                    ASSERT_EQ(counted, w.TotalBits()) << "picture " << i << " impl " << int(impl) << " scale " << q << " row " << r;
+                }
+            }
+        }
+}
+
 TEST(CodecEncoder, BothVectorUnitsGiveTheSameStream) {
     if (!Avx2Available()) GTEST_SKIP() << "no AVX2 on this processor";
     for (auto kind : {Synthetic::Noise, Synthetic::Edges}) {
