@@ -315,10 +315,57 @@ int TamoEncoder::FinalCoding(uint32_t frameNumber, int scale, uint8_t* out) {
     }
 }
 
+// With several threads the search need not wait for the whole transform: it only looks at the
+// sample macroblocks. The first thread transforms those and searches while the others transform
+// the rest (each row without its sample macroblocks), then it joins them.
+int TamoEncoder::TransformAndSearch(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out) {
+    const int total = m_rows * m_columns;
+    std::vector<std::vector<int>> sampleColumns(static_cast<size_t>(m_rows));
+    {
+        std::vector<char> seen(static_cast<size_t>(total));
+        for (int i = 0, m = 0; i < m_columns; ++i, m = (m + kSampleStep) % total)
+            if (!seen[size_t(m)]) {
+                seen[size_t(m)] = 1;
+                sampleColumns[size_t(m / m_columns)].push_back(m % m_columns);
+            }
+        for (auto& c : sampleColumns) std::sort(c.begin(), c.end());
+    }
+    const size_t cw = size_t(m_width) / 2;
+    auto transform = [&](int r, int c0, int c1) {
+        if (c1 > c0)
+            TransformPicture(m_impl, y + size_t(r) * 16 * m_width + size_t(c0) * 16, cb + size_t(r) * 8 * cw + size_t(c0) * 8,
+                             cr + size_t(r) * 8 * cw + size_t(c0) * 8, m_width, 1, c1 - c0,
+                             m_coefficients + (size_t(r) * m_columns + size_t(c0)) * 384);
+    };
+    int q = 1;
+    std::atomic<int> next{0};
+    ParallelFor(std::min(m_threads, m_rows), [&](int i) {
+        if (i == 0) {
+            for (int r = 0; r < m_rows; ++r)
+                for (int c : sampleColumns[size_t(r)]) transform(r, c, c + 1);
+            q = SearchScale(out);
+        }
+        for (int r = next++; r < m_rows; r = next++) {
+            int c0 = 0;
+            for (int c : sampleColumns[size_t(r)]) {
+                transform(r, c0, c);
+                c0 = c + 1;
+            }
+            transform(r, c0, m_columns);
+        }
+    });
+    return q;
+}
+
 int TamoEncoder::Encode(uint32_t frameNumber, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
                         uint8_t* out) {
     if (!Usable()) return 0;
-    Transform(y, cb, cr);
-    int q = SearchScale(out);
+    int q;
+    if (m_threads > 1) {
+        q = TransformAndSearch(y, cb, cr, out);
+    } else {
+        Transform(y, cb, cr);
+        q = SearchScale(out);
+    }
     return FinalCoding(frameNumber, q, out);
 }

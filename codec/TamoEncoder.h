@@ -83,6 +83,7 @@ private:
     size_t StoreBytes() const;
     int FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* out);
     bool RowsFit();
+    int TransformAndSearch(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out);
     std::vector<int64_t> m_rowBits;
     tamo::QuantTable m_quant[2];  // luma, chroma for m_scale
 };
