@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -97,9 +99,83 @@ void TamoEncoder::SetScale(int scale) {
 }
 
 namespace {
+// Helper threads kept for the next picture: starting a thread costs about as much as coding a
+// few rows, and a picture starts three parallel steps. One job at a time; a caller that finds
+// the pool busy (pictures encoded on several threads at once) starts threads of its own.
+class HelperPool {
+public:
+    static HelperPool& Instance() {
+        static HelperPool pool;
+        return pool;
+    }
+    ~HelperPool() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_quit = true;
+        }
+        m_wake.notify_all();
+        for (auto& t : m_threads) t.join();
+    }
+    // Runs job(1 ... n-1) on helpers and job(0) on the caller; false when the pool is busy.
+    bool Run(int n, const std::function<void(int)>& job) {
+        std::unique_lock<std::mutex> busy(m_busy, std::try_to_lock);
+        if (!busy.owns_lock()) return false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            while (int(m_threads.size()) < n - 1) {
+                const int index = int(m_threads.size()) + 1;
+                m_threads.emplace_back([this, index] { Loop(index); });
+            }
+            m_job = &job;
+            m_helpers = n - 1;
+            m_pending = n - 1;
+            ++m_generation;
+        }
+        m_wake.notify_all();
+        job(0);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_done.wait(lock, [&] { return m_pending == 0; });
+        m_job = nullptr;
+        return true;
+    }
+
+private:
+    void Loop(int index) {
+        uint64_t seen = 0;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [&] { return m_quit || m_generation != seen; });
+            if (m_quit) return;
+            seen = m_generation;
+            if (index > m_helpers) continue;
+            const std::function<void(int)>* job = m_job;
+            lock.unlock();
+            (*job)(index);
+            lock.lock();
+            if (--m_pending == 0) m_done.notify_one();
+        }
+    }
+
+    std::mutex m_busy;
+    std::mutex m_mutex;
+    std::condition_variable m_wake, m_done;
+    std::vector<std::thread> m_threads;
+    const std::function<void(int)>* m_job = nullptr;
+    int m_helpers = 0;
+    int m_pending = 0;
+    uint64_t m_generation = 0;
+    bool m_quit = false;
+};
+
 // Runs fn(0 ... n-1), fn(0) on the calling thread.
 template <typename Fn>
 void ParallelFor(int n, Fn fn) {
+    if (n <= 1) {
+        fn(0);
+        return;
+    }
+    const std::function<void(int)> job = [&fn](int i) { fn(i); };
+    if (HelperPool::Instance().Run(n, job)) return;
     std::vector<std::thread> threads;
     for (int i = 1; i < n; ++i) threads.emplace_back(fn, i);
     fn(0);
