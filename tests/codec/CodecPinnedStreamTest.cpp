@@ -62,6 +62,8 @@ TEST(CodecPinnedStreams, EncodedBytesDoNotChange) {
         {"forest-1920x1080.png", Synthetic::Flat, kTypeHD, 1171, 570108, 5, 0xc307edd12534d5aaull},
         {"forest-1920x1080.png", Synthetic::Flat, kTypeHD, 500, 241932, 15, 0x20087bb2bcc4489full},
         {"water-1920x1080.png", Synthetic::Flat, kTypeHD, 1171, 583908, 2, 0x771f5e2ca7de932aull},
+        // Its search ends on a scale whose sample was well over, yet the picture fits.
+        {"water-1920x1080.png", Synthetic::Flat, kTypeHD, 348, 176228, 10, 0x0c1fcda9e46d8dd7ull},
         {"forest-1920x1080.png", Synthetic::Flat, kType4K, 4684, 2239532, 3, 0x238203261d9ac53aull},
         {"water-1920x1080.png", Synthetic::Flat, kType4K, 2000, 995952, 4, 0xb0d356249e7a2b1cull},
         // Synthetic ones: escalations by one scale step and to the empty picture, scale 1, the
