@@ -85,6 +85,17 @@ void TamoEncode(benchmark::State& state, int type) {
     state.counters["bytes"] = double(s->stream.size());
 }
 
+// The encoder on the calling thread alone: the work itself, against the single-threaded JPEG.
+void TamoEncodeOneThread(benchmark::State& state, int type) {
+    Subject* s = Load(type);
+    auto& p = s->planes;
+    std::vector<uint8_t> out(size_t(s->units) * 512);
+    for (auto _ : state) {
+        TamoEncoder enc(s->units, type, 0);
+        benchmark::DoNotOptimize(enc.Encode(0, p.y.data(), p.cb.data(), p.cr.data(), out.data()));
+    }
+}
+
 void JpegEncode(benchmark::State& state, int type) {
     Subject* s = Load(type);
     auto& p = s->planes;
@@ -201,10 +212,12 @@ void WorkerFrames(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK_CAPTURE(TamoEncode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(TamoEncodeOneThread, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK_CAPTURE(JpegEncode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK_CAPTURE(TamoDecode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK_CAPTURE(JpegDecode, HD, tamo::kTypeHD)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK_CAPTURE(TamoEncode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(TamoEncodeOneThread, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK_CAPTURE(JpegEncode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK_CAPTURE(TamoDecode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK_CAPTURE(JpegDecode, 4K, tamo::kType4K)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
