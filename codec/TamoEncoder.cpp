@@ -259,9 +259,10 @@ void TamoEncoder::WriteHeader(uint32_t frameNumber, uint8_t* out) const {
     out[11] = uint8_t(frameNumber);
 }
 
-// Rows are coded independently, each thread its share into a scratch buffer of the budget's
-// size; then the rows are checked in order exactly as one writer after the other would have
-// seen them (a row overflows when its bytes reach what is left of the budget) and copied.
+// Rows are coded independently, by whichever thread takes them, into that thread's scratch
+// buffer of the budget's size; then the rows are checked in order exactly as one writer after
+// the other would have seen them (a row overflows when its bytes reach what is left of the
+// budget) and copied.
 int TamoEncoder::FinalCodingParallel(uint32_t frameNumber, int scale, uint8_t* out) {
     const int n = std::min(m_threads, m_rows);
     while (m_scratch.size() < size_t(n)) {

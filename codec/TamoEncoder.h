@@ -54,7 +54,6 @@ public:
     }
 
 private:
-
     CBitstream* m_bits = nullptr;
     int m_type = 0;
     int m_width = 0;
