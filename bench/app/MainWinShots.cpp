@@ -1,0 +1,94 @@
+// Screenshots of the main window connected to varosim with the sample model over Ethernet TCP
+// (loopback): the "Device" page and a settings page with a node selected. Run under a real
+// display (xvfb-run) so fonts and style are the desktop's.
+// Usage: mainwin_shots DEVICE.png SETTINGS.png [GROUP [PAGE [NODE]]]
+#include "app/CMainWin.h"
+#include "app/ConfigStore.h"
+#include "app/IpAddress.h"
+#include "app/ProgramFolder.h"
+#include "common/TempDir.h"
+#include "devicedata/ui/CSettingsPageView.h"
+#include "eth/NetSim.h"
+#include "model/CPnPSettings.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QTabBar>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+void Settle(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 3) {
+        std::printf("usage: mainwin_shots DEVICE.png SETTINGS.png [GROUP [PAGE [NODE]]]\n");
+        return 64;
+    }
+    const QString group = argc > 3 ? argv[3] : "Overlay";
+    const QString pageName = argc > 4 ? argv[4] : "Logo and caption";
+    const QString nodeName = argc > 5 ? argv[5] : "Opacity (%)";
+
+    const char* env = std::getenv("VARO_BIN_DIR");
+    const std::string bin = env ? env : VARO_BIN_DIR_DEFAULT;
+    setenv("VARO_BIN_DIR", bin.c_str(), 1);
+    TempDir tmp;
+    SetProgramFolder(bin + "/");
+    AppStore().SetPath(tmp.File("VaroConfig.ini"));
+    const uint32_t ip = IpFromOctets(127, 61 + unsigned(getpid()) % 150, 0, 2);
+    NetSim sim({"--tcp", IpToString(ip), "--model", bin + "/ModelsPnP/HD-OVL.xml"}, tmp.File("dev.img"));
+    if (!sim.Ready()) return 1;
+    AppStore().WriteInt("Main", "Interface", 3);
+    AppStore().WriteInt("Main", "ManualIP", 1);
+    AppStore().WriteInt("Main", "IP", IpToStored(ip));
+
+    CMainWin w;
+    QStringList messages;
+    w.messageHook = [&](const QString& t, MsgIcon) { messages << t; };
+    w.questionHook = [&](const QString& t, MsgIcon, bool) {
+        messages << t;
+        return false;
+    };
+    w.ShowFromStore();
+    w.Start();
+    if (!WaitUntil([&] { return !w.Ops().Busy() && w.Session().model; }, 20000)) return 1;
+    Settle(300);
+    if (!w.grab().save(argv[1])) return 1;
+
+    if (!w.SelectPage(group, pageName)) {
+        std::printf("no page %s / %s\n", qPrintable(group), qPrintable(pageName));
+        return 1;
+    }
+    auto* page = qobject_cast<CSettingsPageView*>(w.CurrentPageView());
+    if (!page || !WaitUntil([&] { return !w.Ops().Busy() && page->Page().TreeReady(); }, 20000)) return 1;
+    const auto& nodes = page->Page().Element()->nodes;
+    for (size_t i = 0; i < nodes.size(); ++i)
+        if (QString::fromStdString(nodes[i]->name) == nodeName && page->ItemOfNode(int(i))) {
+            page->Tree()->setCurrentItem(page->ItemOfNode(int(i)));
+            break;
+        }
+    WaitUntil([&] { return !w.Ops().Busy(); }, 20000);
+    Settle(300);
+    if (!w.grab().save(argv[2])) return 1;
+    if (!messages.isEmpty()) std::printf("messages: %s\n", qPrintable(messages.join("|")));
+    return 0;
+}
