@@ -112,9 +112,9 @@ TEST_F(SettingsSim, RegisterSettingsWriteOneByteAndResetEverything) {
     CSettingsPage page(ctx, el);
     Open(page);
     for (const auto& it : page.Tree()) EXPECT_NE(el->nodes[size_t(it.node)]->name, "Reserved");
-    EXPECT_EQ(page.Tree().size(), 4u);
+    EXPECT_EQ(page.Tree().size(), 5u);
 
-    // "Key gain" is the page's root: it shows only its caption, and reads nothing.
+    // The page's root (the heading "Live adjustments") shows only its caption and reads nothing.
     size_t commands = waiter.ProgressCount();
     ASSERT_TRUE(page.Select(0));
     EXPECT_FALSE(ops.Busy());
@@ -153,10 +153,11 @@ TEST_F(SettingsSim, RegisterSettingsWriteOneByteAndResetEverything) {
     page.PrintReport();
     Run();
     EXPECT_EQ(page.LastReportText(),
-              "Key gain : 100\n"
-              "Key clip : 16\n"
-              "[X] Fade logo with caption\n"
-              "Preview pattern : Off\n");
+              "Live adjustments\n"
+              "  Key gain : 100\n"
+              "  Key clip : 16\n"
+              "  [X] Fade logo with caption\n"
+              "  Preview pattern : Off\n");
 }
 
 TEST_F(SettingsSim, BlockChangesWriteOneSealedBlockAndResetRestoresDefaults) {
@@ -218,15 +219,16 @@ TEST_F(SettingsSim, ReportOfEveryControlKind) {
         text += page.LastReportText();
     }
     EXPECT_EQ(text,
-              "Output options :\n"
-              " [X] Embed audio\n"
-              " [X] Pass ancillary data\n"
-              " (o) BT.709\n"
-              " ( ) BT.2020\n"
-              " ( ) BT.601\n"
-              "Output delay (frames) : 0\n"
-              "Vertical shift (lines) : 0\n"
-              "Black level : 64\n"
+              "Output\n"
+              "  Output options :\n"
+              "   [X] Embed audio\n"
+              "   [X] Pass ancillary data\n"
+              "   (o) BT.709\n"
+              "   ( ) BT.2020\n"
+              "   ( ) BT.601\n"
+              "  Output delay (frames) : 0\n"
+              "  Vertical shift (lines) : 0\n"
+              "  Black level : 64\n"
               "Logo\n"
               "  Logo slot : Logo 1\n"
               "  Position X : 1600\n"
@@ -243,17 +245,18 @@ TEST_F(SettingsSim, ReportOfEveryControlKind) {
               "  Caption ID : CAM1\n"
               "  Caption timeout (frames) : 250\n"
               "  Overlay ID : 1\n"
-              "Device address : 192.168.1.100\n"
-              "Subnet mask : 255.255.255.0\n"
-              "Gateway : 192.168.1.1\n"
-              "Stream output :\n"
+              "Network\n"
+              "  Device address : 192.168.1.100\n"
+              "  Subnet mask : 255.255.255.0\n"
+              "  Gateway : 192.168.1.1\n"
+              "  Stream output :\n"
               "    IP: 239.200.0.1\n"
               "    Port: 5004\n"
               "    Protocol: RTP\n"
               "    ToS: 00\n"
               "\n"
-              "Stream name : HD-OVL program\n"
-              "Time to live : 16\n");
+              "  Stream name : HD-OVL program\n"
+              "  Time to live : 16\n");
 }
 
 // The RS-232 sample: register settings in flash behind the short frames.
@@ -289,8 +292,8 @@ TEST_F(SettingsSim, VaroctlSettings) {
     };
     std::string out;
     ASSERT_EQ(varoctl("list", out), 0);
-    EXPECT_NE(out.find("[Live adjustments]\nKey gain : 120\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("[Inputs]\nInput 1 source : SDI\n"), std::string::npos);
+    EXPECT_NE(out.find("[Live adjustments]\nLive adjustments\n  Key gain : 120\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[Inputs]\nInput 1\n  Input 1 source : SDI\n"), std::string::npos);
 
     EXPECT_EQ(varoctl("set 'Key clip' 40", out), 0);
     EXPECT_EQ(out, "Key clip : 40\n");
