@@ -7,6 +7,7 @@
 #include "app/ProgramFolder.h"
 #include "common/TempDir.h"
 #include "devicedata/ui/CSettingsPageView.h"
+#include "model/CPnPSettings.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -37,6 +38,20 @@ private:
         };
     }
     static bool Idle(CMainWin& w) { return !w.Ops().Busy(); }
+    static int NodeIndex(CSettingsPageView* v, const std::string& name) {
+        auto* el = static_cast<CPnPSettings*>(v->Element());
+        for (size_t i = 0; i < el->nodes.size(); ++i)
+            if (el->nodes[i]->name == name) return int(i);
+        return -1;
+    }
+    // Reads device memory through the window's own operation protocol.
+    static std::vector<uint8_t> ReadDevice(CMainWin& w, uint32_t address, int size) {
+        RDeviceContext& ctx = w.Session().Context();
+        ctx.ops->Begin(kOpSlotRead, size);
+        ctx.engine->StartCommand(size, 3, address, ctx.buffer);
+        if (!QTest::qWaitFor([&] { return Idle(w); }, 20000)) return {};
+        return std::vector<uint8_t>(ctx.buffer, ctx.buffer + size);
+    }
 
 private slots:
     void init() {
@@ -77,6 +92,37 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 20000);
         QVERIFY(settings->Tree()->topLevelItemCount() > 0);
         QVERIFY(m_messages.isEmpty());
+
+        // Changing a register setting writes one byte; a block setting one sealed record.
+        // Tabs are disabled while a page reads: choose the row, wait, then the page.
+        QVERIFY(w.SelectPage("Overlay"));
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 20000);
+        QVERIFY(w.SelectPage("Overlay", "Live adjustments"));
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 20000);
+        auto* live = qobject_cast<CSettingsPageView*>(w.CurrentPageView());
+        QVERIFY(live);
+        QVERIFY(live->Page().Select(NodeIndex(live, "Key clip")));
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 20000);
+        live->Page().MoveSlider(40);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 20000);
+        QCOMPARE(ReadDevice(w, 0xF0000005, 1), std::vector<uint8_t>{40});
+
+        QVERIFY(w.SelectPage("Overlay", "Logo and caption"));
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 20000);
+        auto* logo = qobject_cast<CSettingsPageView*>(w.CurrentPageView());
+        QVERIFY(logo);
+        std::vector<uint8_t> before = ReadDevice(w, 0x3000, 128);
+        QVERIFY(logo->Page().Select(NodeIndex(logo, "Position X")));
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 20000);
+        logo->Page().StepDown();
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 20000);
+        std::vector<uint8_t> after = ReadDevice(w, 0x3000, 128);
+        QVERIFY(PnPBlockSealOk(after));
+        QCOMPARE(after[1] | (after[2] << 8), 1598);  // 1600 one step of 2 down
+        int changed = 0;
+        for (size_t i = 0; i < 126; ++i) changed += before[i] != after[i];
+        QVERIFY(changed >= 1 && changed <= 2);
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
 
         // Typing a new address with "Enter IP": an incomplete one keeps the old address.
         w.TopTabs()->setCurrentIndex(0);
