@@ -64,10 +64,17 @@ void CDeviceSession::FillModelList() {
     modelList = ListModelsWithoutSignature(programFolder + "ModelsOld");
 }
 
+void CDeviceSession::DropModel() {
+    if (!model) return;
+    // The pages hold the model's elements: they go first, while those still exist.
+    std::unique_ptr<CPnPModel> old = std::move(model);
+    m_ctx.model = nullptr;
+    if (onModelChanged) onModelChanged();
+}
+
 void CDeviceSession::ForgetModel() {
     modelName.clear();
-    model.reset();
-    m_ctx.model = nullptr;
+    DropModel();
     modelHasFiles = modelHasFactoryMode = false;
 }
 
@@ -151,13 +158,13 @@ bool CDeviceSession::SignatureRead() {
 
 void CDeviceSession::ChooseListedModel(const std::string& name) {
     listedModelName = name;
-    model.reset();
+    DropModel();
     LoadListedModel();
     RebuildPages();
 }
 
 void CDeviceSession::LoadListedModel() {
-    model.reset();
+    DropModel();
     if (listedModelName.empty()) return;
     auto m = std::make_unique<CPnPModel>();
     m->SetLanguage(language);

@@ -70,6 +70,8 @@ public:
 
 private:
     void ForgetModel();
+    // Drops the model, telling onModelChanged before its elements are freed.
+    void DropModel();
     void StartSignatureRead();
     bool SignatureRead();
     bool BusScanDone();

@@ -133,3 +133,40 @@ TEST_F(Session, Rs485ScanFindsTheDeviceThenReadsItsSignature) {
     EXPECT_EQ(s.busAddress, 7);
     EXPECT_EQ(s.modelName, "HD-OVL");
 }
+
+// A window keeps pages on the model's elements: it must hear of every model change before the
+// old model is freed (its pages read their elements when they go: ASan catches a late one),
+// and is never told anything else while its pages are stale.
+TEST_F(Session, PagesAreDroppedBeforeTheirModel) {
+    s.FillModelList();
+    ASSERT_GE(s.modelList.size(), 1u);
+    const CPnPModel* pagesOf = nullptr;  // the model the "window" built its pages for
+    const CPnPBlock* page = nullptr;
+    std::string pageName;
+    std::vector<std::string> stale;
+    s.onModelChanged = [&] {
+        if (page) EXPECT_EQ(page->name, pageName);  // the old page is deactivated and deleted
+        pagesOf = s.model.get();
+        page = pagesOf && !pagesOf->pages.empty() ? pagesOf->pages.front() : nullptr;
+        pageName = page ? page->name : "";
+    };
+    s.onBusListChanged = [&] {
+        if (pagesOf != s.model.get()) stale.push_back("bus list");
+        if (page) EXPECT_EQ(page->name, pageName);
+    };
+
+    for (int round = 0; round < 2; ++round) {
+        // A listed model replaced by another one, then a new connection choice.
+        s.ChooseListedModel(s.modelList.front());
+        s.ChooseListedModel(s.modelList.back());
+        ASSERT_NE(s.model, nullptr);
+        ASSERT_NE(page, nullptr);
+        EXPECT_EQ(pagesOf, s.model.get());
+        s.interfaceChoice = CDeviceSession::kTcp;
+        s.deviceIp = 0;
+        s.Redetect();
+        EXPECT_EQ(s.model, nullptr);
+        EXPECT_EQ(pagesOf, nullptr);
+    }
+    EXPECT_TRUE(stale.empty()) << stale.front();
+}
