@@ -97,6 +97,9 @@ CMainWin::CMainWin(QWidget* parent) : QWidget(parent) {
     m_bottomTabs = new QTabBar(this);
     m_bottomTabs->setObjectName("bottomTabs");
     m_bottomTabs->hide();
+    // Tabs as wide as their titles; a lone "Device" tab must not span the window.
+    m_topTabs->setExpanding(false);
+    m_bottomTabs->setExpanding(false);
     m_stack = new QStackedWidget(this);
     m_devicePage = BuildDevicePage();
     m_stack->addWidget(m_devicePage);
