@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QTabBar>
 #include <QTreeWidget>
 
@@ -89,6 +90,41 @@ int main(int argc, char** argv) {
     WaitUntil([&] { return !w.Ops().Busy(); }, 20000);
     Settle(300);
     if (!w.grab().save(argv[2])) return 1;
+
+    // Optional: the window during a long read, to look at the progress line.
+    if (const char* busy = std::getenv("VARO_SHOT_BUSY")) {
+        RDeviceContext& ctx = w.Session().Context();
+        ctx.ops->Begin(kOpSlotRead, 0x1000000);
+        ctx.engine->StartCommand(0x1000000, kCmdRead, 0, ctx.buffer);
+        Settle(1500);
+        w.grab().save(busy);
+        w.Ops().RequestStop();
+        WaitUntil([&] { return !w.Ops().Busy(); }, 20000);
+    }
+    // Optional: every page once, to look them over.
+    if (const char* dir = std::getenv("VARO_SHOT_ALL")) {
+        for (int t = 0; t < w.TopTabs()->count(); ++t) {
+            w.TopTabs()->setCurrentIndex(t);
+            WaitUntil([&] { return !w.Ops().Busy(); }, 20000);
+            const int subs = std::max(1, w.BottomTabs()->isVisible() ? w.BottomTabs()->count() : 1);
+            for (int b = 0; b < subs; ++b) {
+                if (w.BottomTabs()->isVisible()) w.BottomTabs()->setCurrentIndex(b);
+                WaitUntil([&] { return !w.Ops().Busy(); }, 20000);
+                Settle(200);
+                w.grab().save(QString("%1/page-%2-%3.png").arg(dir).arg(t).arg(b));
+            }
+        }
+    }
+    // Optional: the "Device" page with each serial choice (no device on those ports).
+    if (const char* dir = std::getenv("VARO_SHOT_SERIAL")) {
+        w.TopTabs()->setCurrentIndex(0);
+        for (int i : {2, 0}) {
+            w.InterfaceButton(i)->click();
+            WaitUntil([&] { return !w.Ops().Busy(); }, 60000);
+            Settle(200);
+            w.grab().save(QString("%1/serial-%2.png").arg(dir).arg(i));
+        }
+    }
     if (!messages.isEmpty()) std::printf("messages: %s\n", qPrintable(messages.join("|")));
     return 0;
 }
