@@ -2,6 +2,8 @@
 // (loopback): the "Device" page and a settings page with a node selected. Run under a real
 // display (xvfb-run) so fonts and style are the desktop's.
 // Usage: mainwin_shots DEVICE.png SETTINGS.png [GROUP [PAGE [NODE]]]
+// For looking the window over (not for the docs): VARO_SHOT_BUSY=FILE (during a long read),
+// VARO_SHOT_ALL=DIR (every page), VARO_SHOT_SERIAL=DIR (the Device page with serial choices).
 #include "app/CMainWin.h"
 #include "app/ConfigStore.h"
 #include "app/IpAddress.h"
