@@ -60,6 +60,8 @@ int main(int argc, char** argv) {
     const uint32_t ip = IpFromOctets(127, 61 + unsigned(getpid()) % 150, 0, 2);
     NetSim sim({"--tcp", IpToString(ip), "--model", bin + "/ModelsPnP/HD-OVL.xml"}, tmp.File("dev.img"));
     if (!sim.Ready()) return 1;
+    // The serial choices find no port rather than the machine's own.
+    for (int i = 1; i <= 8; ++i) AppStore().WriteString("Ports", "COM" + std::to_string(i), tmp.File("no-port"));
     AppStore().WriteInt("Main", "Interface", 3);
     AppStore().WriteInt("Main", "ManualIP", 1);
     AppStore().WriteInt("Main", "IP", IpToStored(ip));
