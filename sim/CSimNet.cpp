@@ -12,6 +12,8 @@
 #include <cstring>
 
 namespace {
+constexpr int64_t kStalledMs = 500;  // a client's replies back up this long: it is gone
+
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -73,11 +75,19 @@ bool CSimNet::Open(uint32_t tcpIp, uint32_t udpIp, uint16_t port, std::string& e
 void CSimNet::Emit(int fd, const std::vector<uint8_t>& bytes, const void* to, unsigned toLen) {
     if (fd >= 0) {
         size_t sent = 0;
+        int64_t giveUp = NowMs() + kStalledMs;
         while (sent < bytes.size()) {
             ssize_t w = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (w > 0) {
                 sent += size_t(w);
+                giveUp = NowMs() + kStalledMs;
             } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
+                // A host that never reads its replies would hold up every other client: hang
+                // up on it; the poll loop then drops it.
+                if (NowMs() >= giveUp) {
+                    ::shutdown(fd, SHUT_RDWR);
+                    return;
+                }
                 pollfd p{fd, POLLOUT, 0};
                 ::poll(&p, 1, 100);
             } else {
