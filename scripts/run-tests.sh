@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=$(nproc)
+# ccache hits across checkouts in different folders (CI clones anew each time).
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 
 bash scripts/install-deps.sh
 
