@@ -127,6 +127,13 @@ bool CTCPTransport::ReadData(size_t count, uint8_t* buffer) {
             done += take;
             continue;
         }
+        // A reply is hardly ever there the moment its request went out: wait first rather
+        // than pay for a receive that would block.
+        if (!WaitFor(m_socket, POLLIN, waitMs)) {
+            DebugLog("CTCPTransport::ReadData(): NO RESPONSE!");
+            Disconnect();
+            return false;
+        }
         ssize_t n = ::recv(m_socket, m_rx, sizeof m_rx, 0);
         if (n > 0) {
             m_rxHead = 0;
@@ -135,11 +142,8 @@ bool CTCPTransport::ReadData(size_t count, uint8_t* buffer) {
         }
         if (n == 0) {
             DebugLog("CTCPTransport::ReadData(): CLOSED!");
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (WaitFor(m_socket, POLLIN, waitMs)) continue;
-            DebugLog("CTCPTransport::ReadData(): NO RESPONSE!");
+        } else if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+            continue;  // woken without data: wait again
         } else {
             DebugLog("CTCPTransport::ReadData(): error: %d", errno);
         }
