@@ -54,7 +54,7 @@ public:
             if (size > 9000) size = 9000;
             std::vector<uint8_t> dg(size, 0xE2);
             const size_t take = std::min(size, m_n - m_pos);
-            std::memcpy(dg.data(), m_d + m_pos, take);
+            if (take) std::memcpy(dg.data(), m_d + m_pos, take);
             m_pos += take;
             ::sendto(m_rig.device, dg.data(), dg.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
         }
