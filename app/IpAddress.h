@@ -1,4 +1,6 @@
 #pragma once
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <string>
 
@@ -17,3 +19,12 @@ bool IpFromString(const std::string& text, uint32_t& ip);
 // The store keeps the value as signed decimal.
 inline int32_t IpToStored(uint32_t ip) { return static_cast<int32_t>(ip); }
 inline uint32_t IpFromStored(int32_t v) { return static_cast<uint32_t>(v); }
+
+// A socket address for ip (first octet in the low byte, which is network order in memory).
+inline sockaddr_in SocketAddress(uint32_t ip, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = ip;
+    return a;
+}

@@ -1,5 +1,7 @@
 #include "sim/CSimNet.h"
 
+#include "app/IpAddress.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -17,13 +19,6 @@ constexpr int64_t kStalledMs = 500;  // a client's replies back up this long: it
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-sockaddr_in Address(uint32_t ip, uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = ip;
-    return a;
 }
 }  // namespace
 
@@ -45,7 +40,7 @@ bool CSimNet::Bind(uint32_t tcpIp, uint32_t udpIp, std::string& error) {
     int one = 1;
     if (tcpIp) {
         m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a = Address(tcpIp, m_port);
+        sockaddr_in a = SocketAddress(tcpIp, m_port);
         ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
             ::listen(m_listen, 8) != 0) {
@@ -55,7 +50,7 @@ bool CSimNet::Bind(uint32_t tcpIp, uint32_t udpIp, std::string& error) {
     }
     if (udpIp) {
         m_udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a = Address(udpIp, m_port);
+        sockaddr_in a = SocketAddress(udpIp, m_port);
         ::setsockopt(m_udp, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         if (m_udp < 0 || ::bind(m_udp, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
             error = std::string("cannot bind UDP port ") + std::to_string(m_port) + ": " + std::strerror(errno);

@@ -25,13 +25,6 @@ bool WaitFor(int fd, short events, int ms) {
     return r > 0 && (p.revents & (events | POLLERR | POLLHUP));
 }
 
-sockaddr_in Address(uint32_t ip, uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = ip;  // first octet in the low byte is network order in memory
-    return a;
-}
 }  // namespace
 
 CTCPTransport::~CTCPTransport() {
@@ -54,11 +47,11 @@ int CTCPTransport::Connect() {
     if (s < 0) {
         result = 1;
     } else {
-        sockaddr_in local = Address(m_localIp, 0);
+        sockaddr_in local = SocketAddress(m_localIp, 0);
         if (::bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
             result = 2;
         } else {
-            sockaddr_in remote = Address(m_remoteIp, m_remotePort);
+            sockaddr_in remote = SocketAddress(m_remoteIp, m_remotePort);
             int r = ::connect(s, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
             if (r != 0) {
                 result = 3;

@@ -12,15 +12,6 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-sockaddr_in Address(uint32_t ip, uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = ip;
-    return a;
-}
-}  // namespace
 
 CUDPTransport::~CUDPTransport() {
     if (m_socket >= 0) ::close(m_socket);
@@ -39,8 +30,8 @@ bool CUDPTransport::Connect() {
     int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (s < 0) return false;
     int one = 1;
-    sockaddr_in local = Address(m_localIp, 0);
-    sockaddr_in remote = Address(m_remoteIp, m_remotePort);
+    sockaddr_in local = SocketAddress(m_localIp, 0);
+    sockaddr_in remote = SocketAddress(m_remoteIp, m_remotePort);
     if (::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0 ||
         ::bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
         // Connected: only that peer's datagrams are received.
