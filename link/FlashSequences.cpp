@@ -7,6 +7,40 @@
 
 #include "app/DebugLog.h"
 
+namespace {
+// Both bus dialects find devices alike: each address gets a one-byte identity request and
+// those that answer are listed in buf (count first). Only the probe byte and reply size differ.
+int ScanBus(CFrameLink& f, ILinkNotifier* notify, uint8_t probe, int replyBytes, uint8_t* buf) {
+    const uint8_t keep = f.DestAddress();
+    for (int addr = 1; addr <= 254; ++addr) {
+        f.SetDestAddress(uint8_t(addr));
+        f.Begin(0x01);
+        f.ReqData()[0] = probe;
+        if (f.BusTransaction(1, replyBytes, true) == kLinkOk) {
+            ++buf[0];
+            buf[buf[0]] = uint8_t(addr);
+        }
+        if (notify && notify->LinkProgress(addr) != 0) {
+            f.SetDestAddress(keep);
+            return kLinkAborted;
+        }
+    }
+    f.SetDestAddress(keep);
+    return kLinkOk;
+}
+
+// A new bus address goes out on the broadcast address 0; only the command byte differs.
+int SetBusAddressVia(CFrameLink& f, uint8_t cmd, uint8_t newAddress) {
+    const uint8_t keep = f.DestAddress();
+    f.SetDestAddress(0);
+    f.Begin(cmd);
+    f.ReqData()[0] = newAddress;
+    int r = f.BusTransaction(1, 0, false);
+    f.SetDestAddress(keep);
+    return r;
+}
+}  // namespace
+
 // ---------------------------------------------------------------- block family
 
 CBlockFamily::CBlockFamily(CFrameLink& frames, ILinkNotifier* notify, bool protocol2)
@@ -173,34 +207,9 @@ int CBlockFamily::Identity(uint32_t n, uint8_t* buf, int& got) {
     return r;
 }
 
-int CBlockFamily::Scan(uint8_t* buf) {
-    const uint8_t keep = m_f.DestAddress();
-    for (int addr = 1; addr <= 254; ++addr) {
-        m_f.SetDestAddress(uint8_t(addr));
-        m_f.Begin(0x01);
-        m_f.ReqData()[0] = 0x03;
-        if (m_f.BusTransaction(1, 3, true) == kLinkOk) {
-            ++buf[0];
-            buf[buf[0]] = uint8_t(addr);
-        }
-        if (Abort(addr)) {
-            m_f.SetDestAddress(keep);
-            return kLinkAborted;
-        }
-    }
-    m_f.SetDestAddress(keep);
-    return kLinkOk;
-}
+int CBlockFamily::Scan(uint8_t* buf) { return ScanBus(m_f, m_notify, 0x03, 3, buf); }
 
-int CBlockFamily::SetBusAddress(uint8_t newAddress) {
-    const uint8_t keep = m_f.DestAddress();
-    m_f.SetDestAddress(0);
-    m_f.Begin(0x09);
-    m_f.ReqData()[0] = newAddress;
-    int r = m_f.BusTransaction(1, 0, false);
-    m_f.SetDestAddress(keep);
-    return r;
-}
+int CBlockFamily::SetBusAddress(uint8_t newAddress) { return SetBusAddressVia(m_f, 0x09, newAddress); }
 
 // ---------------------------------------------------------------- page family
 
@@ -615,31 +624,6 @@ int CPageFamily::StatusPoll() {
     return Tx(0x09, 0, 0);
 }
 
-int CPageFamily::Scan(uint8_t* buf) {
-    const uint8_t keep = m_f.DestAddress();
-    for (int addr = 1; addr <= 254; ++addr) {
-        m_f.SetDestAddress(uint8_t(addr));
-        m_f.Begin(0x01);
-        m_f.ReqData()[0] = 0x04;
-        if (m_f.BusTransaction(1, 4, true) == kLinkOk) {
-            ++buf[0];
-            buf[buf[0]] = uint8_t(addr);
-        }
-        if (Abort(addr)) {
-            m_f.SetDestAddress(keep);
-            return kLinkAborted;
-        }
-    }
-    m_f.SetDestAddress(keep);
-    return kLinkOk;
-}
+int CPageFamily::Scan(uint8_t* buf) { return ScanBus(m_f, m_notify, 0x04, 4, buf); }
 
-int CPageFamily::SetBusAddress(uint8_t newAddress) {
-    const uint8_t keep = m_f.DestAddress();
-    m_f.SetDestAddress(0);
-    m_f.Begin(0x08);
-    m_f.ReqData()[0] = newAddress;
-    int r = m_f.BusTransaction(1, 0, false);
-    m_f.SetDestAddress(keep);
-    return r;
-}
+int CPageFamily::SetBusAddress(uint8_t newAddress) { return SetBusAddressVia(m_f, 0x08, newAddress); }
