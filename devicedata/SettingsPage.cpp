@@ -78,7 +78,6 @@ void CSettingsPage::Open() {
     if (onTreeChanged) onTreeChanged();
     Show();
     if (m_el->nodes.empty() || !m_ctx.ops || m_ctx.ops->Busy()) return;
-    COperations& ops = *m_ctx.ops;
     m_queue.clear();
     m_queuePos = 0;
 
@@ -86,21 +85,14 @@ void CSettingsPage::Open() {
         for (size_t i = 0; i < m_el->nodes.size(); ++i)
             if (m_el->nodes[i]->controlKind != kPnPCtlNone) m_queue.push_back(int(i));
         if (m_queue.empty()) return BuildTree();
-        auto readLimits = [this] {
-            const CPnPSettingsNode& n = *m_el->nodes[size_t(m_queue[m_queuePos])];
-            m_ctx.engine->StartCommand(4, kCmdRead, m_el->RegisterAddress(n) + 1, m_ctx.buffer);
-        };
-        ops.Begin(kOpSettingsPage, int(2 * m_el->nodes.size()), -1, [this, readLimits](int) {
-            m_el->nodes[size_t(m_queue[m_queuePos])]->ApplyRegisterLimits(m_ctx.buffer);
-            m_ctx.ops->step += 2;
-            if (++m_queuePos < m_queue.size()) {
-                readLimits();
-                return true;
-            }
-            m_ctx.ops->AfterEnd([this] { BuildTree(); });
-            return false;
-        });
-        readLimits();
+        WalkQueue(
+            kOpSettingsPage, int(2 * m_el->nodes.size()), 2,
+            [this](int i) {
+                const CPnPSettingsNode& n = *m_el->nodes[size_t(i)];
+                m_ctx.engine->StartCommand(4, kCmdRead, m_el->RegisterAddress(n) + 1, m_ctx.buffer);
+            },
+            [this](int i) { m_el->nodes[size_t(i)]->ApplyRegisterLimits(m_ctx.buffer); },
+            [this] { m_ctx.ops->AfterEnd([this] { BuildTree(); }); });
         return;
     }
 
@@ -113,19 +105,28 @@ void CSettingsPage::Open() {
     for (size_t i = 0; i < blocks.size(); ++i)
         if (blocks[i]->HasRecord()) m_queue.push_back(int(i));
     if (m_queue.empty()) return BuildTree();
-    auto readBlock = [this, blocks] { ReadBlockInto(blocks[size_t(m_queue[m_queuePos])]); };
-    ops.Begin(kOpSettingsPage, int(2 * blocks.size()), -1, [this, blocks, readBlock](int) {
-        CPnPBlockSettings* b = blocks[size_t(m_queue[m_queuePos])];
-        std::memcpy(b->blockImage.data(), m_ctx.buffer, std::min(b->blockImage.size(), m_ctx.bufferSize));
-        m_ctx.ops->step += 2;
+    WalkQueue(
+        kOpSettingsPage, int(2 * blocks.size()), 2, [this, blocks](int i) { ReadBlockInto(blocks[size_t(i)]); },
+        [this, blocks](int i) {
+            CPnPBlockSettings* b = blocks[size_t(i)];
+            std::memcpy(b->blockImage.data(), m_ctx.buffer, std::min(b->blockImage.size(), m_ctx.bufferSize));
+        },
+        [this] { m_ctx.ops->AfterEnd([this] { BuildTree(); }); });
+}
+
+void CSettingsPage::WalkQueue(int kind, int total, int stepPerItem, std::function<void(int)> start,
+                              std::function<void(int)> answered, std::function<void()> last) {
+    m_ctx.ops->Begin(kind, total, -1, [this, stepPerItem, start, answered, last](int) {
+        answered(m_queue[m_queuePos]);
+        m_ctx.ops->step += stepPerItem;
         if (++m_queuePos < m_queue.size()) {
-            readBlock();
+            start(m_queue[m_queuePos]);
             return true;
         }
-        m_ctx.ops->AfterEnd([this] { BuildTree(); });
+        last();
         return false;
     });
-    readBlock();
+    start(m_queue[m_queuePos]);
 }
 
 void CSettingsPage::ReadBlockInto(CPnPBlockSettings* b) {
@@ -451,7 +452,6 @@ void CSettingsPage::ResetAll(int nodeIndex) {
 }
 
 void CSettingsPage::ResetAllNow() {
-    COperations& ops = *m_ctx.ops;
     if (!BlockSettings()) {
         m_queue.clear();
         m_queuePos = 0;
@@ -461,23 +461,18 @@ void CSettingsPage::ResetAllNow() {
                 m_queue.push_back(int(i));
         }
         if (m_queue.empty()) return;
-        auto writeNext = [this] {
-            const CPnPSettingsNode& n = *m_el->nodes[size_t(m_queue[m_queuePos])];
-            m_ctx.buffer[0] = uint8_t(n.def);
-            m_ctx.engine->StartCommand(1, kCmdWrite, m_el->RegisterAddress(n), m_ctx.buffer);
-        };
-        ops.Begin(kOpResetDefault, int(m_el->nodes.size()), -1, [this, writeNext](int) {
-            m_el->nodes[size_t(m_queue[m_queuePos])]->value = m_el->nodes[size_t(m_queue[m_queuePos])]->def;
-            m_ctx.ops->step += 1;
-            if (++m_queuePos < m_queue.size()) {
-                writeNext();
-                return true;
-            }
-            m_ctx.ops->WriteComplete();
-            Show();
-            return false;
-        });
-        writeNext();
+        WalkQueue(
+            kOpResetDefault, int(m_el->nodes.size()), 1,
+            [this](int i) {
+                const CPnPSettingsNode& n = *m_el->nodes[size_t(i)];
+                m_ctx.buffer[0] = uint8_t(n.def);
+                m_ctx.engine->StartCommand(1, kCmdWrite, m_el->RegisterAddress(n), m_ctx.buffer);
+            },
+            [this](int i) { m_el->nodes[size_t(i)]->value = m_el->nodes[size_t(i)]->def; },
+            [this] {
+                m_ctx.ops->WriteComplete();
+                Show();
+            });
         return;
     }
     CPnPSettingsNode* sel = Current();
@@ -523,21 +518,13 @@ void CSettingsPage::PrintReport() {
             m_queue.push_back(int(i));
     }
     if (m_queue.empty()) return FinishReport();
-    auto readNext = [this] {
-        m_ctx.engine->StartCommand(1, kCmdRead, m_el->RegisterAddress(*m_el->nodes[size_t(m_queue[m_queuePos])]),
-                                   m_ctx.buffer);
-    };
-    m_ctx.ops->Begin(kOpReport, int(2 * m_el->nodes.size()), -1, [this, readNext](int) {
-        m_el->nodes[size_t(m_queue[m_queuePos])]->value = m_ctx.buffer[0];
-        m_ctx.ops->step += 2;
-        if (++m_queuePos < m_queue.size()) {
-            readNext();
-            return true;
-        }
-        m_ctx.ops->AfterEnd([this] { FinishReport(); });
-        return false;
-    });
-    readNext();
+    WalkQueue(
+        kOpReport, int(2 * m_el->nodes.size()), 2,
+        [this](int i) {
+            m_ctx.engine->StartCommand(1, kCmdRead, m_el->RegisterAddress(*m_el->nodes[size_t(i)]), m_ctx.buffer);
+        },
+        [this](int i) { m_el->nodes[size_t(i)]->value = m_ctx.buffer[0]; },
+        [this] { m_ctx.ops->AfterEnd([this] { FinishReport(); }); });
 }
 
 void CSettingsPage::FinishReport() {

@@ -141,6 +141,10 @@ private:
     void Show() { if (onShowValue) onShowValue(); }
     void BuildTree();
     void ReadBlockInto(CPnPBlockSettings* block);
+    // One operation over m_queue (from m_queuePos 0): start issues an item's command, answered
+    // takes its reply and moves the bar by stepPerItem, last runs after the final reply.
+    void WalkQueue(int kind, int total, int stepPerItem, std::function<void(int)> start,
+                   std::function<void(int)> answered, std::function<void()> last);
     void AfterRead(CPnPSettingsNode& node);
     void FollowSlider();
     void ResetAllNow();
