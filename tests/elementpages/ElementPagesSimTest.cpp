@@ -1,6 +1,7 @@
 // The element pages through the real engine against varosim on a pty, holding the sample
 // model's controls, status and serial number records.
 #include "FakeDevice.h"
+#include "common/SimDeviceRig.h"
 #include "devicedata/CEngineAdapter.h"
 #include "devicedata/ControlsPage.h"
 #include "devicedata/SerialPage.h"
@@ -22,40 +23,11 @@
 namespace {
 using Bytes = std::vector<uint8_t>;
 
-std::string BinDir() {
-    const char* d = std::getenv("VARO_BIN_DIR");
-    return d ? d : ".";
-}
-
 constexpr uint32_t kControlsAt = 0x200, kStatusAt = 0x100;  // in the direct region
 
-class ElementPagesSim : public ::testing::Test {
+class ElementPagesSim : public ::testing::Test, protected SimDeviceRig<FakeUi> {
 protected:
-    TempDir dir;
-    LinkLogSetup log{dir};
-    SimProcess sim{dir, {"--dialect", "pointb", "--model", BinDir() + "/ModelsPnP/HD-OVL.xml"}};
-    CLinkWaiter waiter;
-    CSerial serial;
-    CEngineAdapter engine{serial};
-    FakeUi ui;
-    COperations ops{engine, ui};
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(RDeviceContext::kBufferSize);
-    CPnPModel model;
-    RDeviceContext ctx;
-
-    void SetUp() override {
-        ASSERT_TRUE(sim.Ready());
-        model.SetProgramFolder(BinDir() + "/");
-        ASSERT_EQ(model.Load(BinDir() + "/ModelsPnP/HD-OVL.xml"), kPnPLoaded);
-        serial.SelectLinkPath(0, kProtoPointB, &waiter, sim.Path(), -1, 0);
-        ctx.ops = &ops;
-        ctx.engine = &engine;
-        ctx.ui = &ui;
-        ctx.buffer = buffer.data();
-        ctx.bufferSize = buffer.size();
-        ctx.model = &model;
-        ctx.interfaceChoice = 1;
-    }
+    void SetUp() override { ASSERT_EQ(Launch("HD-OVL.xml", "pointb", kProtoPointB, 1), ""); }
     void TearDown() override { serial.DestroyLinks(); }
 
     // Runs the operation a page began to its end.
@@ -65,14 +37,14 @@ protected:
     }
     // The simulated device's direct region, changed and read behind the link's back.
     void Poke(uint32_t offset, const Bytes& b) {
-        std::fstream f(sim.Image(), std::ios::in | std::ios::out | std::ios::binary);
+        std::fstream f(sim->Image(), std::ios::in | std::ios::out | std::ios::binary);
         f.seekp(CSimImage::kHeaderBytes + offset);
         f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
     }
     Bytes Direct(uint32_t offset, size_t n) {
         CSimImage img;
         std::string err;
-        EXPECT_TRUE(img.OpenExisting(sim.Image(), err)) << err;
+        EXPECT_TRUE(img.OpenExisting(sim->Image(), err)) << err;
         return Bytes(img.Direct() + offset, img.Direct() + offset + n);
     }
 };
@@ -182,7 +154,7 @@ TEST_F(ElementPagesSim, ClockReachesTheDevice) {
     EXPECT_EQ(ui.messages[0], "Time synchronized.");
     CSimImage img;
     std::string err;
-    ASSERT_TRUE(img.OpenExisting(sim.Image(), err)) << err;
+    ASSERT_TRUE(img.OpenExisting(sim->Image(), err)) << err;
     EXPECT_EQ(img.Header().clockSet, 1);
     const uint8_t* c = img.Header().clock;
     const Bytes date{c[3], c[4], c[5], c[6]};

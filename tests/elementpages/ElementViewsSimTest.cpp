@@ -1,6 +1,7 @@
 // The views end to end: clicks go through the real engine to varosim on a pty holding the
 // sample model, and what the device holds comes back on screen.
 #include "FakeDevice.h"
+#include "common/SimDeviceRig.h"
 #include "devicedata/CEngineAdapter.h"
 #include "devicedata/ui/elements/CControlsView.h"
 #include "devicedata/ui/elements/CSerialView.h"
@@ -24,11 +25,6 @@
 namespace {
 using Bytes = std::vector<uint8_t>;
 
-std::string BinDir() {
-    const char* d = std::getenv("VARO_BIN_DIR");
-    return d ? d : ".";
-}
-
 QTreeWidgetItem* Find(QTreeWidget* tree, const QString& text) {
     const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? nullptr : found.front();
@@ -41,43 +37,19 @@ QStringList Texts(QTreeWidget* list) {
 }
 
 // The device, the engine on its pty and a context for the views.
-struct SimRig {
-    TempDir dir;
-    LinkLogSetup log{dir};
-    SimProcess sim{dir, {"--dialect", "pointb", "--model", BinDir() + "/ModelsPnP/HD-OVL.xml"}};
-    CLinkWaiter waiter;
-    CSerial serial;
-    CEngineAdapter engine{serial};
-    FakeUi ui;
-    COperations ops{engine, ui};
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(RDeviceContext::kBufferSize);
-    CPnPModel model;
-    RDeviceContext ctx;
-
-    SimRig() {
-        model.SetProgramFolder(BinDir() + "/");
-        model.Load(BinDir() + "/ModelsPnP/HD-OVL.xml");
-        serial.SelectLinkPath(0, kProtoPointB, &waiter, sim.Path(), -1, 0);
-        ctx.ops = &ops;
-        ctx.engine = &engine;
-        ctx.ui = &ui;
-        ctx.buffer = buffer.data();
-        ctx.bufferSize = buffer.size();
-        ctx.model = &model;
-        ctx.interfaceChoice = 1;
-    }
-    ~SimRig() { serial.DestroyLinks(); }
+struct SimRig : SimDeviceRig<FakeUi> {
+    std::string launched = Launch("HD-OVL.xml", "pointb", kProtoPointB, 1);  // empty when ready
     // Runs the operation a click began to its end, as the main window's message loop would.
     bool Finish() { return ops.Busy() && RunOperation(ops, waiter, serial, 20000) && !ops.Busy(); }
     void Poke(uint32_t offset, const Bytes& b) {
-        std::fstream f(sim.Image(), std::ios::in | std::ios::out | std::ios::binary);
+        std::fstream f(sim->Image(), std::ios::in | std::ios::out | std::ios::binary);
         f.seekp(CSimImage::kHeaderBytes + offset);
         f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
     }
     Bytes Direct(uint32_t offset, size_t n) {
         CSimImage img;
         std::string err;
-        if (!img.OpenExisting(sim.Image(), err)) return {};
+        if (!img.OpenExisting(sim->Image(), err)) return {};
         return Bytes(img.Direct() + offset, img.Direct() + offset + n);
     }
 };
@@ -91,7 +63,8 @@ private:
 private slots:
     void init() {
         m_rig = std::make_unique<SimRig>();
-        QVERIFY(m_rig->sim.Ready());
+        QVERIFY2(m_rig->launched.empty(), m_rig->launched.c_str());
+        QVERIFY(m_rig->sim->Ready());
         QVERIFY(m_rig->model.FindFirst(kPnPControls));
     }
     void cleanup() { m_rig.reset(); }

@@ -1,6 +1,7 @@
 // The settings page through the real engine against varosim on a pty, holding the sample
 // models; what was written is checked in the simulator's memory image.
 #include "SettingsFakes.h"
+#include "common/SimDeviceRig.h"
 #include "common/TempDir.h"
 #include "devicedata/CEngineAdapter.h"
 #include "devicedata/SettingsPage.h"
@@ -22,39 +23,10 @@
 namespace {
 using Bytes = std::vector<uint8_t>;
 
-std::string BinDir() {
-    const char* d = std::getenv("VARO_BIN_DIR");
-    return d ? d : ".";
-}
-
-class SettingsSim : public ::testing::Test {
+class SettingsSim : public ::testing::Test, protected SimDeviceRig<RecordingUi> {
 protected:
-    TempDir dir;
-    LinkLogSetup log{dir};
-    std::unique_ptr<SimProcess> sim;
-    CLinkWaiter waiter;
-    CSerial serial;
-    CEngineAdapter engine{serial};
-    RecordingUi ui;
-    COperations ops{engine, ui};
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(RDeviceContext::kBufferSize);
-    CPnPModel model;
-    RDeviceContext ctx;
-
     void Start(const std::string& modelName, const std::string& dialect, int protocol, int choice) {
-        sim = std::make_unique<SimProcess>(
-            dir, std::vector<std::string>{"--dialect", dialect, "--model", BinDir() + "/ModelsPnP/" + modelName});
-        ASSERT_TRUE(sim->Ready());
-        model.SetProgramFolder(BinDir() + "/");
-        ASSERT_EQ(model.Load(BinDir() + "/ModelsPnP/" + modelName), kPnPLoaded);
-        serial.SelectLinkPath(0, protocol, &waiter, sim->Path(), -1, 0);
-        ctx.ops = &ops;
-        ctx.engine = &engine;
-        ctx.ui = &ui;
-        ctx.buffer = buffer.data();
-        ctx.bufferSize = buffer.size();
-        ctx.model = &model;
-        ctx.interfaceChoice = choice;
+        ASSERT_EQ(Launch(modelName, dialect, protocol, choice), "");
     }
     void TearDown() override { serial.DestroyLinks(); }
 
