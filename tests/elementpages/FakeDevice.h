@@ -1,4 +1,5 @@
 #pragma once
+#include "common/FakeDeviceContext.h"
 #include "devicedata/COperations.h"
 #include "devicedata/DeviceContext.h"
 #include "model/CPnPModel.h"
@@ -46,23 +47,8 @@ struct FakeUi : IOperationUi {
 };
 
 // A device context around the fakes with a loaded model.
-struct FakeDevice {
-    FakeEngine engine;
-    FakeUi ui;
-    COperations ops{engine, ui, [] { return int64_t(0); }};
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(4096, 0xEE);
-    CPnPModel model;
-    RDeviceContext ctx;
-
-    explicit FakeDevice(const std::string& xml) {
-        EXPECT_EQ(model.LoadFromText(xml), kPnPLoaded);
-        ctx.ops = &ops;
-        ctx.engine = &engine;
-        ctx.ui = &ui;
-        ctx.buffer = buffer.data();
-        ctx.bufferSize = buffer.size();
-        ctx.model = &model;
-    }
+struct FakeDevice : FakeDeviceContext<FakeEngine, FakeUi> {
+    explicit FakeDevice(const std::string& xml) : FakeDeviceContext(xml, 4096) {}
     // The device answers the last command: a read gets these bytes, then success.
     void Answer(const std::vector<uint8_t>& bytes = {}) {
         ASSERT_FALSE(engine.started.empty());

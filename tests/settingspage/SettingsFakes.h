@@ -1,4 +1,5 @@
 #pragma once
+#include "common/FakeDeviceContext.h"
 #include "devicedata/COperations.h"
 #include "devicedata/DeviceContext.h"
 #include "model/CPnPModel.h"
@@ -95,22 +96,8 @@ struct RecordingUi : IOperationUi {
     void SetTimer(bool) override {}
 };
 
-struct FakeSettingsDevice {
-    MemoryEngine engine;
-    RecordingUi ui;
-    COperations ops{engine, ui, [] { return int64_t(0); }};
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(0x10000, 0xEE);
-    CPnPModel model;
-    RDeviceContext ctx;
-
-    explicit FakeSettingsDevice(const std::string& xml) {
-        EXPECT_EQ(model.LoadFromText(xml), kPnPLoaded);
-        ctx.ops = &ops;
-        ctx.engine = &engine;
-        ctx.ui = &ui;
-        ctx.buffer = buffer.data();
-        ctx.bufferSize = buffer.size();
-        ctx.model = &model;
+struct FakeSettingsDevice : FakeDeviceContext<MemoryEngine, RecordingUi> {
+    explicit FakeSettingsDevice(const std::string& xml) : FakeDeviceContext(xml, 0x10000) {
         ctx.interfaceChoice = 1;
     }
 };
