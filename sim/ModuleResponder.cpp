@@ -1,5 +1,7 @@
 #include "sim/ModuleResponder.h"
 
+#include "lanora/protocol/ModuleExchange.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -23,19 +25,6 @@ sockaddr_in Addr(uint32_t ip, uint16_t port) {
     return a;
 }
 
-std::string InterfaceOf(uint32_t ip) {
-    std::string name;
-    ifaddrs* ifa = nullptr;
-    if (::getifaddrs(&ifa) != 0) return name;
-    for (ifaddrs* p = ifa; p; p = p->ifa_next)
-        if (p->ifa_addr && p->ifa_addr->sa_family == AF_INET &&
-            reinterpret_cast<sockaddr_in*>(p->ifa_addr)->sin_addr.s_addr == ip) {
-            name = p->ifa_name;
-            break;
-        }
-    ::freeifaddrs(ifa);
-    return name;
-}
 
 int UdpSocket(uint32_t ip, uint16_t port, const std::string& device) {
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -101,7 +90,7 @@ bool CModuleResponder::Start() {
     if (!BindUnicast(m_cfg.main.ip, m_uni)) return false;
     // Broadcasts are taken only from the interface that carries our address (all of 127/8 is
     // the loopback's); without one we answer unicast only, never a stranger's network.
-    std::string dev = InterfaceOf(m_cfg.main.ip);
+    std::string dev = ModuleInterfaceOf(m_cfg.main.ip);
     if (dev.empty() && (m_cfg.main.ip & 0xFF) == 127) dev = "lo";
     for (int i = 0; i < 2 && !dev.empty(); ++i) m_bcast[i] = UdpSocket(INADDR_BROADCAST, kPorts[i], dev);
     m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

@@ -267,9 +267,8 @@ struct CModuleLogListener::RState {
     }
 };
 
-namespace {
 // Name of the interface that carries ip, for the broadcast socket.
-std::string InterfaceOf(uint32_t ip) {
+std::string ModuleInterfaceOf(uint32_t ip) {
     std::string name;
     ifaddrs* ifa = nullptr;
     if (::getifaddrs(&ifa) != 0) return name;
@@ -282,7 +281,6 @@ std::string InterfaceOf(uint32_t ip) {
     ::freeifaddrs(ifa);
     return name;
 }
-}  // namespace
 
 CModuleLogListener::~CModuleLogListener() { Stop(); }
 
@@ -296,7 +294,7 @@ bool CModuleLogListener::Start(uint32_t localIp, Handler handler, int waitMs) {
     if (st->fds[0] < 0) return false;
     // A socket bound to a unicast address does not see broadcasts here; a second one bound to
     // the broadcast address on the same interface does. Optional: without it we still listen.
-    std::string ifname = InterfaceOf(localIp);
+    std::string ifname = ModuleInterfaceOf(localIp);
     int b = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (b >= 0) {
         int on = 1;

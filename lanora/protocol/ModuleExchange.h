@@ -44,6 +44,8 @@ struct RModuleInterface {
     uint32_t ip = 0, mask = 0, reserved = 0;
 };
 std::vector<RModuleInterface> ModuleLocalInterfaces();
+// Name of the local interface that carries ip (empty when none does).
+std::string ModuleInterfaceOf(uint32_t ip);
 
 // Refresh as the setup tool does it: module records, then device records, merged and sorted.
 std::vector<RModuleListRecord> ModuleRefresh(uint32_t localIp, const RModuleTiming& timing = {});
