@@ -386,15 +386,34 @@ void CMainWin::OnTick() {
 int CMainWin::LinkProgress(int value) {
     if (m_closing) return 1;
     if (QThread::currentThread() == thread()) return Ops().Progress(value);
-    int answer = 1;
-    QMetaObject::invokeMethod(this, [this, value, &answer] { answer = Ops().Progress(value); },
-                              Qt::BlockingQueuedConnection);
-    return answer;
+    // The worker does not wait for the window: the display follows at its own pace, and
+    // "Stop operation" is answered from the flag it sets.
+    const int delay = m_progress.Put(value);
+    if (delay >= 0) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, delay] {
+                if (delay == 0)
+                    TakeProgress();
+                else
+                    QTimer::singleShot(delay, this, &CMainWin::TakeProgress);
+            },
+            Qt::QueuedConnection);
+    }
+    return Ops().AbortRequested() ? 1 : 0;
+}
+
+void CMainWin::TakeProgress() {
+    if (m_closing) return;
+    if (auto value = m_progress.Take()) Ops().Progress(*value);
 }
 
 void CMainWin::LinkCompleted(int result, int value, bool blocking) {
     if (m_closing) return;
-    auto handle = [this, result, value] { Ops().Completed(result, value); };
+    auto handle = [this, result, value] {
+        TakeProgress();  // the command's last step shows before its completion
+        Ops().Completed(result, value);
+    };
     if (QThread::currentThread() == thread())
         handle();
     else

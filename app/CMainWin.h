@@ -3,6 +3,7 @@
 #include "devicedata/COperations.h"
 #include "devicedata/DeviceSession.h"
 #include "link/LinkDefs.h"
+#include "link/ProgressMailbox.h"
 
 #include <QWidget>
 
@@ -94,6 +95,7 @@ private:
     void OnFind();
     void OnLocalIpChosen(int index);
     void OnTick();
+    void TakeProgress();
     bool TakeDeviceAddress();
     void FillLocalInterfaces();
 
@@ -103,6 +105,7 @@ private:
     CPageView* m_current = nullptr;
     bool m_rebuilding = false;
     std::atomic<bool> m_closing{false};
+    CProgressMailbox m_progress;
 
     QTabBar* m_topTabs = nullptr;
     QTabBar* m_bottomTabs = nullptr;

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include "IDeviceEngine.h"
 
 #include <cstdint>
@@ -113,7 +114,8 @@ public:
 
     int Kind() const { return m_kind; }
     bool Busy() const { return m_kind != kOpIdle; }
-    bool AbortRequested() const { return m_abort; }
+    // Safe from any thread: link workers answer their progress steps with it.
+    bool AbortRequested() const { return m_abort.load(); }
     const CProgressDisplay& Display() const { return m_display; }
 
     // Per-kind state the pages keep across the commands of one operation.
@@ -138,7 +140,7 @@ private:
     std::function<void()> m_afterEnd;
     Step m_step;
     int m_kind = kOpIdle;
-    bool m_abort = false;
+    std::atomic<bool> m_abort{false};  // read by link workers
     CProgressDisplay m_display;
 };
 

@@ -5,63 +5,76 @@
 #include "link/CSerial.h"
 
 int CLinkWaiter::LinkProgress(int value) {
-    bool handled = false;
-    int answer = 0;
-    std::unique_lock<std::mutex> lock(m_lock);
-    m_queue.push_back({true, value, 0, true, &handled, &answer});
-    m_cv.notify_all();
-    m_doneCv.wait(lock, [&] { return handled; });
-    return answer;
+    ++m_progressCount;
+    const int delay = m_progress.Put(value);
+    if (delay >= 0) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_progressDue = true;
+        m_progressAt = CProgressMailbox::Clock::now() + std::chrono::milliseconds(delay);
+        m_cv.notify_all();
+    }
+    return abort.load() || m_abortAnswer.load() ? 1 : 0;
 }
 
 void CLinkWaiter::LinkCompleted(int result, int value, bool blocking) {
     bool handled = false;
     std::unique_lock<std::mutex> lock(m_lock);
-    m_queue.push_back({false, result, value, blocking, blocking ? &handled : nullptr, nullptr});
+    m_queue.push_back({result, value, blocking ? &handled : nullptr});
     m_cv.notify_all();
     if (blocking) m_doneCv.wait(lock, [&] { return handled; });
 }
 
+void CLinkWaiter::DeliverProgress(std::unique_lock<std::mutex>& lock) {
+    m_progressDue = false;
+    const auto value = m_progress.Take();
+    if (!value || !onProgress) return;
+    lock.unlock();
+    const int answer = onProgress(*value);
+    lock.lock();
+    if (answer) m_abortAnswer = true;
+}
+
 CLinkWaiter::Completion CLinkWaiter::Wait(CSerial* engine, int timeoutMs) {
-    using Clock = std::chrono::steady_clock;
+    using Clock = CProgressMailbox::Clock;
     const auto start = Clock::now();
     auto nextTick = start + std::chrono::seconds(1);
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
-        while (!m_queue.empty()) {
+        if (m_progressDue && Clock::now() >= m_progressAt) DeliverProgress(lock);
+        if (!m_queue.empty()) {
+            // The command's last progress value comes before its completion.
+            DeliverProgress(lock);
             Msg m = m_queue.front();
             m_queue.pop_front();
-            if (m.progress) {
-                ++m_progressCount;
-                lock.unlock();
-                int ans = onProgress ? onProgress(m.a) : 0;
-                if (abort.load()) ans = 1;
-                lock.lock();
-                *m.answer = ans;
+            m_abortAnswer = false;
+            if (m.handled) {
                 *m.handled = true;
                 m_doneCv.notify_all();
-            } else {
-                if (m.handled) {
-                    *m.handled = true;
-                    m_doneCv.notify_all();
-                }
-                return {m.a, m.b};
             }
+            return {m.result, m.value};
         }
         auto until = nextTick;
         if (timeoutMs >= 0) {
             const auto deadline = start + std::chrono::milliseconds(timeoutMs);
-            if (Clock::now() >= deadline) return {};
+            if (Clock::now() >= deadline) {
+                m_abortAnswer = false;
+                return {};
+            }
             if (deadline < until) until = deadline;
         }
-        m_cv.wait_until(lock, until, [this] { return !m_queue.empty(); });
+        if (m_progressDue && m_progressAt < until) until = m_progressAt;
+        // Progress that falls due before the planned wake-up wakes it early.
+        m_cv.wait_until(lock, until, [&] { return !m_queue.empty() || (m_progressDue && m_progressAt < until); });
         if (Clock::now() >= nextTick) {
             nextTick += std::chrono::seconds(1);
             if (engine) {
                 lock.unlock();
                 const int fired = engine->CheckTimeout();
                 lock.lock();
-                if (fired) return {kLinkBadReply, 0};
+                if (fired) {
+                    m_abortAnswer = false;
+                    return {kLinkBadReply, 0};
+                }
             }
         }
     }

@@ -6,17 +6,21 @@
 #include <mutex>
 
 #include "link/LinkDefs.h"
+#include "link/ProgressMailbox.h"
 
 class CSerial;
 
 // A notifier for owners without a window system (varoctl, tests): notifications are queued
 // and handled on the thread that calls Wait(), the way a main window handles its messages.
-// Progress blocks the worker until Wait() has answered it; blocking completions too.
+// Progress never makes the worker wait: onProgress sees the newest value at most every
+// CProgressMailbox::kIntervalMs and always the last one before the completion. Blocking
+// completions make the worker wait until Wait() has taken them.
 class CLinkWaiter : public ILinkNotifier {
 public:
-    // Run on the waiting thread; the answer is the abort request.
+    // Run on the waiting thread; a nonzero answer asks the link to abort. The link sees it
+    // at its next progress step.
     std::function<int(int value)> onProgress;
-    // Set from anywhere: the next progress answer asks the link to abort.
+    // Set from anywhere: the link's next progress step aborts.
     std::atomic<bool> abort{false};
 
     struct Completion {
@@ -31,19 +35,24 @@ public:
     int LinkProgress(int value) override;
     void LinkCompleted(int result, int value, bool blocking) override;
 
+    // Progress steps the links have reported so far.
     unsigned ProgressCount() const { return m_progressCount.load(); }
 
 private:
     struct Msg {
-        bool progress;
-        int a, b;
-        bool blocking;
+        int result, value;
         bool* handled;
-        int* answer;
     };
+    // With the lock held; unlocks around onProgress.
+    void DeliverProgress(std::unique_lock<std::mutex>& lock);
+
     std::mutex m_lock;
-    std::condition_variable m_cv;      // new message
-    std::condition_variable m_doneCv;  // a message was handled
+    std::condition_variable m_cv;      // new message, or progress to take
+    std::condition_variable m_doneCv;  // a blocking completion was taken
     std::deque<Msg> m_queue;
+    CProgressMailbox m_progress;
+    bool m_progressDue = false;
+    CProgressMailbox::Clock::time_point m_progressAt{};
+    std::atomic<bool> m_abortAnswer{false};  // onProgress's last answer for this command
     std::atomic<unsigned> m_progressCount{0};
 };

@@ -44,8 +44,9 @@ enum : int {
 constexpr uint32_t kDirectRegion = 0xF0000000u;
 
 // How links talk back to their owner (the main window, varoctl, tests). Called on worker
-// threads. Progress blocks the worker until answered; completions of per-command links are
-// blocking too, those of long-lived links are queued and must return at once.
+// threads. Progress must return at once (a link reports a step per exchange); its answer is
+// the owner's abort request as far as it is known by then. Completions of per-command links
+// are blocking, those of long-lived links are queued and must return at once.
 class ILinkNotifier {
 public:
     virtual ~ILinkNotifier() = default;

@@ -25,6 +25,14 @@ bool WaitFor(int fd, short events, int ms) {
     return r > 0 && (p.revents & (events | POLLERR | POLLHUP));
 }
 
+// Once connected the socket blocks with the wait as its time-out: one system call per send
+// or receive instead of a poll before each (the poll cost as much as the receive).
+bool SetTimeouts(int fd, int ms) {
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
+           ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+
 }  // namespace
 
 CTCPTransport::~CTCPTransport() {
@@ -67,7 +75,9 @@ int CTCPTransport::Connect() {
         } else {
             int one = 1;
             ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // one small frame per exchange
+            ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) & ~O_NONBLOCK);
             m_socket = s;
+            m_appliedWaitMs = -1;
         }
     }
     DebugLog("CTCPTransport::Connect() = %d", result);
@@ -82,22 +92,29 @@ void CTCPTransport::Disconnect() {
     m_rxHead = m_rxCount = 0;
 }
 
+int CTCPTransport::Flags() {
+    // A time-out of 0 would mean "for ever" to the socket; no wait means not blocking.
+    if (waitMs <= 0) return MSG_DONTWAIT;
+    if (waitMs != m_appliedWaitMs) {
+        if (!SetTimeouts(m_socket, waitMs)) return MSG_DONTWAIT;  // never block without a limit
+        m_appliedWaitMs = waitMs;
+    }
+    return 0;
+}
+
 bool CTCPTransport::WriteData(const uint8_t* data, size_t count) {
     if (m_socket < 0 && Connect() != 0) return false;
+    const int flags = Flags() | MSG_NOSIGNAL;
     size_t done = 0;
     bool ok = true;
     while (done < count) {
-        ssize_t n = ::send(m_socket, data + done, count - done, MSG_NOSIGNAL);
+        ssize_t n = ::send(m_socket, data + done, count - done, flags);
         if (n > 0) {
             done += size_t(n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (WaitFor(m_socket, POLLOUT, waitMs)) continue;
-        } else {
-            DebugLog("CTCPTransport::WriteData(): error: %d", errno);
-        }
+        if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) DebugLog("CTCPTransport::WriteData(): error: %d", errno);
         ok = false;
         break;
     }
@@ -110,6 +127,7 @@ bool CTCPTransport::WriteData(const uint8_t* data, size_t count) {
 
 bool CTCPTransport::ReadData(size_t count, uint8_t* buffer) {
     if (m_socket < 0) return false;
+    const int flags = Flags();
     size_t done = 0;
     while (done < count) {
         if (m_rxCount > 0) {
@@ -120,23 +138,17 @@ bool CTCPTransport::ReadData(size_t count, uint8_t* buffer) {
             done += take;
             continue;
         }
-        // A reply is hardly ever there the moment its request went out: wait first rather
-        // than pay for a receive that would block.
-        if (!WaitFor(m_socket, POLLIN, waitMs)) {
-            DebugLog("CTCPTransport::ReadData(): NO RESPONSE!");
-            Disconnect();
-            return false;
-        }
-        ssize_t n = ::recv(m_socket, m_rx, sizeof m_rx, 0);
+        ssize_t n = ::recv(m_socket, m_rx, sizeof m_rx, flags);
         if (n > 0) {
             m_rxHead = 0;
             m_rxCount = size_t(n);
             continue;
         }
+        if (n < 0 && errno == EINTR) continue;
         if (n == 0) {
             DebugLog("CTCPTransport::ReadData(): CLOSED!");
-        } else if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
-            continue;  // woken without data: wait again
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            DebugLog("CTCPTransport::ReadData(): NO RESPONSE!");
         } else {
             DebugLog("CTCPTransport::ReadData(): error: %d", errno);
         }

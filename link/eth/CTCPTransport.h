@@ -25,10 +25,13 @@ public:
     int waitMs = 350;
 
 private:
+    int Flags();  // for a send or receive: applies waitMs first
+
     uint32_t m_remoteIp = 0;
     uint16_t m_remotePort = 9000;
     uint32_t m_localIp = 0;
     int m_socket = -1;
+    int m_appliedWaitMs = -1;
     // What arrived beyond the bytes asked for: the point-B header is read byte by byte.
     uint8_t m_rx[512];
     size_t m_rxHead = 0, m_rxCount = 0;

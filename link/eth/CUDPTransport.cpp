@@ -13,6 +13,16 @@
 #include <cstring>
 
 
+namespace {
+// The socket blocks with the wait as its time-out: one system call per receive instead of a
+// poll before each.
+bool SetTimeouts(int fd, int ms) {
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
+           ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+}  // namespace
+
 CUDPTransport::~CUDPTransport() {
     if (m_socket >= 0) ::close(m_socket);
 }
@@ -27,7 +37,7 @@ void CUDPTransport::Setup(uint32_t remoteIp, uint16_t remotePort, uint32_t local
 
 bool CUDPTransport::Connect() {
     DebugLog("CUDPTransport::Connect(%s:%d)...", IpToString(m_remoteIp).c_str(), int(m_remotePort));
-    int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (s < 0) return false;
     int one = 1;
     sockaddr_in local = SocketAddress(m_localIp, 0);
@@ -40,6 +50,7 @@ bool CUDPTransport::Connect() {
         return false;
     }
     m_socket = s;
+    m_appliedWaitMs = -1;
     return true;
 }
 
@@ -56,9 +67,10 @@ bool CUDPTransport::WriteData(const uint8_t* data, size_t count) {
     uint8_t scratch[256];
     while (::recv(m_socket, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {
     }
+    const int flags = Flags();
     ssize_t n;
     do {
-        n = ::send(m_socket, data, count, 0);
+        n = ::send(m_socket, data, count, flags);
     } while (n < 0 && errno == EINTR);
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
         DebugLog("CUDPTransport::WriteData(): ERROR %d", errno);
@@ -68,19 +80,26 @@ bool CUDPTransport::WriteData(const uint8_t* data, size_t count) {
     return true;
 }
 
+int CUDPTransport::Flags() {
+    // A time-out of 0 would mean "for ever" to the socket; no wait means not blocking.
+    if (waitMs <= 0) return MSG_DONTWAIT;
+    if (waitMs != m_appliedWaitMs) {
+        if (!SetTimeouts(m_socket, waitMs)) return MSG_DONTWAIT;  // never block without a limit
+        m_appliedWaitMs = waitMs;
+    }
+    return 0;
+}
+
 bool CUDPTransport::ReadData(size_t count, uint8_t* buffer) {
     if (m_socket < 0 || count > sizeof m_buffer) return false;
     if (m_count < count) {
-        pollfd p{m_socket, POLLIN, 0};
-        int r;
+        const int flags = Flags();
+        ssize_t n;
         do {
-            r = ::poll(&p, 1, waitMs);
-        } while (r < 0 && errno == EINTR);
-        if (r > 0) {
-            // A new datagram replaces whatever was left of the previous one.
-            ssize_t n = ::recv(m_socket, m_buffer, sizeof m_buffer, 0);
-            m_count = n > 0 ? size_t(n) : 0;
-        }
+            n = ::recv(m_socket, m_buffer, sizeof m_buffer, flags);
+        } while (n < 0 && errno == EINTR);
+        // A new datagram replaces whatever was left of the previous one.
+        if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) m_count = n > 0 ? size_t(n) : 0;
         if (m_count < count) return false;
     }
     std::memcpy(buffer, m_buffer, count);

@@ -25,10 +25,13 @@ public:
     int waitMs = 350;
 
 private:
+    int Flags();  // for a send or receive: applies waitMs first
+
     uint32_t m_remoteIp = 0;
     uint16_t m_remotePort = 9000;
     uint32_t m_localIp = 0;
     int m_socket = -1;
+    int m_appliedWaitMs = -1;
     uint8_t m_buffer[256];
     size_t m_count = 0;
 };
