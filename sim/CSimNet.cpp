@@ -182,6 +182,10 @@ void CSimNet::Run(const std::atomic<bool>& stop) {
                 continue;
             }
             bool closed = false;
+            if (n > 0 && c.hangingUp) {
+                ++ci;
+                continue;
+            }
             if (n > 0) {
                 c.asm_.Feed(buf, size_t(n));
                 while (c.asm_.Next(frame)) {
@@ -193,8 +197,10 @@ void CSimNet::Run(const std::atomic<bool>& stop) {
                 }
             }
             if (closed) {
-                DropClient(ci);
-                continue;
+                // A graceful hang-up: closing at once with a request in flight would make the
+                // host see a reset instead of the end of the stream. The host closes in turn.
+                ::shutdown(c.fd, SHUT_WR);
+                c.hangingUp = true;
             }
             ++ci;
         }

@@ -38,6 +38,7 @@ private:
         int fd;
         CSimFrameAssembler asm_;
         unsigned frames = 0;
+        bool hangingUp = false;  // FIN sent; what still arrives is thrown away
     };
     struct Delayed {
         int64_t dueMs;

@@ -145,14 +145,18 @@ TEST_F(Session, PagesAreDroppedBeforeTheirModel) {
     std::string pageName;
     std::vector<std::string> stale;
     s.onModelChanged = [&] {
-        if (page) EXPECT_EQ(page->name, pageName);  // the old page is deactivated and deleted
+        if (page) {
+            EXPECT_EQ(page->name, pageName);  // the old page is deactivated and deleted
+        }
         pagesOf = s.model.get();
         page = pagesOf && !pagesOf->pages.empty() ? pagesOf->pages.front() : nullptr;
         pageName = page ? page->name : "";
     };
     s.onBusListChanged = [&] {
         if (pagesOf != s.model.get()) stale.push_back("bus list");
-        if (page) EXPECT_EQ(page->name, pageName);
+        if (page) {
+            EXPECT_EQ(page->name, pageName);
+        }
     };
 
     for (int round = 0; round < 2; ++round) {

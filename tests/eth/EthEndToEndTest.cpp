@@ -133,5 +133,5 @@ TEST(EthTcp, PeerCloseIsLoggedAndTheNextCommandReconnects) {
     EXPECT_EQ(results.back(), kLinkOk);
     const size_t closed = log.Count("CTCPTransport::ReadData(): CLOSED!");
     EXPECT_GE(closed, 1u);
-    EXPECT_EQ(log.Count("CTCPTransport::Connect() = 0"), closed + 1);
+    EXPECT_EQ(log.Count("CTCPTransport::Connect() = 0"), closed + 1) << log.Log();
 }

@@ -58,7 +58,9 @@ TEST(SampleModels, LoadWithoutMissingFilesAndPrint) {
         EXPECT_FALSE(m.pages.empty());
         for (auto& e : m.elements)
             for (auto& it : e->items)
-                if (!it->fileName.empty()) EXPECT_TRUE(std::filesystem::is_regular_file(it->fileName)) << it->fileName;
+                if (!it->fileName.empty()) {
+                    EXPECT_TRUE(std::filesystem::is_regular_file(it->fileName)) << it->fileName;
+                }
 
         std::string out = tmp.File("out.json");
         int rc = std::system(("\"" + BinDir() + "/varoctl\" model \"" + path + "\" > \"" + out + "\"").c_str());

@@ -31,7 +31,9 @@ protected:
     void TearDown() override { serial.DestroyLinks(); }
 
     void Run() {
-        if (ops.Busy()) ASSERT_TRUE(RunOperation(ops, waiter, serial, 20000));
+        if (ops.Busy()) {
+            ASSERT_TRUE(RunOperation(ops, waiter, serial, 20000));
+        }
     }
     CPnPSettings* Element(const std::string& name) {
         for (auto& e : model.elements)
@@ -342,7 +344,9 @@ TEST(SettingsSimTcp, GroupWriteAndNotRespondingCheck) {
     ctx.interfaceChoice = 3;
     ctx.notResponding = [&] { return serial.NotResponding(); };
     auto run = [&] {
-        if (ops.Busy()) ASSERT_TRUE(RunOperation(ops, waiter, serial, 20000));
+        if (ops.Busy()) {
+            ASSERT_TRUE(RunOperation(ops, waiter, serial, 20000));
+        }
     };
 
     auto* inputs = static_cast<CPnPSettings*>(model.FindFirst(kPnPSettingsGroup));
