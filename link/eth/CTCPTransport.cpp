@@ -2,6 +2,7 @@
 
 #include "app/DebugLog.h"
 #include "app/IpAddress.h"
+#include "link/eth/SocketWait.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -24,15 +25,6 @@ bool WaitFor(int fd, short events, int ms) {
     } while (r < 0 && errno == EINTR);
     return r > 0 && (p.revents & (events | POLLERR | POLLHUP));
 }
-
-// Once connected the socket blocks with the wait as its time-out: one system call per send
-// or receive instead of a poll before each (the poll cost as much as the receive).
-bool SetTimeouts(int fd, int ms) {
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
-           ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
-}
-
 }  // namespace
 
 CTCPTransport::~CTCPTransport() {
@@ -92,19 +84,9 @@ void CTCPTransport::Disconnect() {
     m_rxHead = m_rxCount = 0;
 }
 
-int CTCPTransport::Flags() {
-    // A time-out of 0 would mean "for ever" to the socket; no wait means not blocking.
-    if (waitMs <= 0) return MSG_DONTWAIT;
-    if (waitMs != m_appliedWaitMs) {
-        if (!SetTimeouts(m_socket, waitMs)) return MSG_DONTWAIT;  // never block without a limit
-        m_appliedWaitMs = waitMs;
-    }
-    return 0;
-}
-
 bool CTCPTransport::WriteData(const uint8_t* data, size_t count) {
     if (m_socket < 0 && Connect() != 0) return false;
-    const int flags = Flags() | MSG_NOSIGNAL;
+    const int flags = SocketWaitFlags(m_socket, waitMs, m_appliedWaitMs) | MSG_NOSIGNAL;
     size_t done = 0;
     bool ok = true;
     while (done < count) {
@@ -127,7 +109,7 @@ bool CTCPTransport::WriteData(const uint8_t* data, size_t count) {
 
 bool CTCPTransport::ReadData(size_t count, uint8_t* buffer) {
     if (m_socket < 0) return false;
-    const int flags = Flags();
+    const int flags = SocketWaitFlags(m_socket, waitMs, m_appliedWaitMs);
     size_t done = 0;
     while (done < count) {
         if (m_rxCount > 0) {

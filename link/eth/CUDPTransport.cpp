@@ -2,26 +2,15 @@
 
 #include "app/DebugLog.h"
 #include "app/IpAddress.h"
+#include "link/eth/SocketWait.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-
-
-namespace {
-// The socket blocks with the wait as its time-out: one system call per receive instead of a
-// poll before each.
-bool SetTimeouts(int fd, int ms) {
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
-           ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
-}
-}  // namespace
 
 CUDPTransport::~CUDPTransport() {
     if (m_socket >= 0) ::close(m_socket);
@@ -67,7 +56,7 @@ bool CUDPTransport::WriteData(const uint8_t* data, size_t count) {
     uint8_t scratch[256];
     while (::recv(m_socket, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {
     }
-    const int flags = Flags();
+    const int flags = SocketWaitFlags(m_socket, waitMs, m_appliedWaitMs);
     ssize_t n;
     do {
         n = ::send(m_socket, data, count, flags);
@@ -80,20 +69,10 @@ bool CUDPTransport::WriteData(const uint8_t* data, size_t count) {
     return true;
 }
 
-int CUDPTransport::Flags() {
-    // A time-out of 0 would mean "for ever" to the socket; no wait means not blocking.
-    if (waitMs <= 0) return MSG_DONTWAIT;
-    if (waitMs != m_appliedWaitMs) {
-        if (!SetTimeouts(m_socket, waitMs)) return MSG_DONTWAIT;  // never block without a limit
-        m_appliedWaitMs = waitMs;
-    }
-    return 0;
-}
-
 bool CUDPTransport::ReadData(size_t count, uint8_t* buffer) {
     if (m_socket < 0 || count > sizeof m_buffer) return false;
     if (m_count < count) {
-        const int flags = Flags();
+        const int flags = SocketWaitFlags(m_socket, waitMs, m_appliedWaitMs);
         ssize_t n;
         do {
             n = ::recv(m_socket, m_buffer, sizeof m_buffer, flags);

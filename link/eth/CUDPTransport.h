@@ -25,8 +25,6 @@ public:
     int waitMs = 350;
 
 private:
-    int Flags();  // for a send or receive: applies waitMs first
-
     uint32_t m_remoteIp = 0;
     uint16_t m_remotePort = 9000;
     uint32_t m_localIp = 0;
