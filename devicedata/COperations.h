@@ -1,7 +1,7 @@
 #pragma once
-#include <atomic>
 #include "IDeviceEngine.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
