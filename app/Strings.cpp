@@ -24,6 +24,7 @@ const std::map<int, const char*>& Table() {
         {21202, "Loading failed - file is corrupt!\n\n%1\n"},
         {21203, "Error saving file!\n\n%1"},
         {21301, "Error opening image file:\n\n%1"},
+        {21303, "Invalid image file format:\n\n%1"},
     };
     return t;
 }

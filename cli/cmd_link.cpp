@@ -49,8 +49,8 @@ bool ParseNumber(const std::string& s, uint32_t& v) {
 
 // One link session: the engine selected for --link, a waiter as its notifier.
 struct Session {
+    CLinkWaiter waiter;  // outlives the engine: its workers report to it until they are joined
     CSerial engine;
-    CLinkWaiter waiter;
     int protocol = 0;
     const char* activity = "Reading";
     uint32_t total = 0, address = 0;
@@ -131,6 +131,11 @@ struct Session {
         engine.StartCommand(size, command, addr, buf);
         CLinkWaiter::Completion c = waiter.Wait(&engine);
         if (tty && total) std::fprintf(stderr, "\n");
+        if (c.result < 0) {
+            std::fprintf(stderr, "varoctl: the device link went quiet for %d s; command given up\n",
+                         CLinkWaiter::kQuietLimitMs / 1000);
+            return kLinkNoReply;
+        }
         if (value) *value = c.value;
         if (c.result != 0) {
             std::fprintf(stderr, "varoctl: link error %d: %s\n", c.result, ResultText(c.result));

@@ -59,8 +59,8 @@ struct CliUi : IOperationUi {
 };
 
 struct Session {
+    CLinkWaiter waiter;  // outlives the engine: its workers report to it until they are joined
     CSerial serial;
-    CLinkWaiter waiter;
     CEngineAdapter engine{serial};
     CliUi ui;
     COperations ops{engine, ui};
@@ -136,10 +136,11 @@ struct Session {
     int Run() {
         waiter.onProgress = [this](int v) { return ops.Progress(v); };
         while (ops.Busy()) {
-            CLinkWaiter::Completion c = waiter.Wait(&serial, 60000);
+            CLinkWaiter::Completion c = waiter.Wait(&serial);
             if (c.result < 0) {
                 ops.End();
-                std::fprintf(stderr, "varoctl: the link did not complete\n");
+                std::fprintf(stderr, "varoctl: the device link went quiet for %d s; command given up\n",
+                             CLinkWaiter::kQuietLimitMs / 1000);
                 return lastResult = 3;
             }
             if (c.result != 0) lastResult = c.result;

@@ -4,8 +4,16 @@
 
 #include "link/CSerial.h"
 
+namespace {
+int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
 int CLinkWaiter::LinkProgress(int value) {
     ++m_progressCount;
+    m_lastHeardMs = SteadyMs();
     const int delay = m_progress.Put(value);
     if (delay >= 0) {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -19,6 +27,8 @@ int CLinkWaiter::LinkProgress(int value) {
 void CLinkWaiter::LinkCompleted(int result, int value, bool blocking) {
     bool handled = false;
     std::unique_lock<std::mutex> lock(m_lock);
+    if (m_gaveUp) return;  // nobody waits for this one any more
+    m_lastHeardMs = SteadyMs();
     m_queue.push_back({result, value, blocking ? &handled : nullptr});
     m_cv.notify_all();
     if (blocking) m_doneCv.wait(lock, [&] { return handled; });
@@ -34,11 +44,19 @@ void CLinkWaiter::DeliverProgress(std::unique_lock<std::mutex>& lock) {
     if (answer) m_abortAnswer = true;
 }
 
-CLinkWaiter::Completion CLinkWaiter::Wait(CSerial* engine, int timeoutMs) {
+CLinkWaiter::Completion CLinkWaiter::Wait(CSerial* engine, int timeoutMs, int quietMs) {
     using Clock = CProgressMailbox::Clock;
     const auto start = Clock::now();
     auto nextTick = start + std::chrono::seconds(1);
     std::unique_lock<std::mutex> lock(m_lock);
+    m_gaveUp = false;
+    m_abortAnswer = false;
+    m_lastHeardMs = SteadyMs();
+    const auto giveUp = [&] {
+        m_gaveUp = true;
+        m_abortAnswer = true;
+        return Completion{};
+    };
     for (;;) {
         if (m_progressDue && Clock::now() >= m_progressAt) DeliverProgress(lock);
         if (!m_queue.empty()) {
@@ -56,12 +74,10 @@ CLinkWaiter::Completion CLinkWaiter::Wait(CSerial* engine, int timeoutMs) {
         auto until = nextTick;
         if (timeoutMs >= 0) {
             const auto deadline = start + std::chrono::milliseconds(timeoutMs);
-            if (Clock::now() >= deadline) {
-                m_abortAnswer = false;
-                return {};
-            }
+            if (Clock::now() >= deadline) return giveUp();
             if (deadline < until) until = deadline;
         }
+        if (quietMs >= 0 && SteadyMs() - m_lastHeardMs.load() >= quietMs) return giveUp();
         if (m_progressDue && m_progressAt < until) until = m_progressAt;
         // Progress that falls due before the planned wake-up wakes it early.
         m_cv.wait_until(lock, until, [&] { return !m_queue.empty() || (m_progressDue && m_progressAt < until); });

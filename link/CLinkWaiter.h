@@ -27,10 +27,18 @@ public:
         int result = -1;
         int value = 0;
     };
+    // The longest a working link goes without a notification: a busy or accepted device is
+    // polled for CFrameLink::kPollLimitMs, then one more poll exchange of nine attempts with
+    // the serial read time-outs, plus a margin.
+    static constexpr int kQuietLimitMs = 60000;
+
     // Handles notifications until a completion arrives. Calls engine->CheckTimeout() once a
     // second when an engine is given; a watchdog cut ends the wait with result 4, as the main
-    // window does. timeoutMs < 0 waits for ever; on a time-out result is -1.
-    Completion Wait(CSerial* engine = nullptr, int timeoutMs = -1);
+    // window does. The wait ends with result -1 when timeoutMs (< 0: no limit) has passed, or
+    // when neither progress nor a completion came for quietMs (< 0: no limit). Such a command
+    // is given up: its next progress step aborts it and its completion, should it still come,
+    // is dropped without making the worker wait.
+    Completion Wait(CSerial* engine = nullptr, int timeoutMs = -1, int quietMs = kQuietLimitMs);
 
     int LinkProgress(int value) override;
     void LinkCompleted(int result, int value, bool blocking) override;
@@ -55,4 +63,6 @@ private:
     CProgressMailbox::Clock::time_point m_progressAt{};
     std::atomic<bool> m_abortAnswer{false};  // onProgress's last answer for this command
     std::atomic<unsigned> m_progressCount{0};
+    std::atomic<int64_t> m_lastHeardMs{0};  // steady clock, last progress or completion
+    bool m_gaveUp = false;                  // with m_lock
 };

@@ -7,16 +7,39 @@ CPerCommandLink::CPerCommandLink(const char* name, LinkDialect dialect)
     : m_name(name), m_dialect(dialect), m_port(name) {}
 
 CPerCommandLink::~CPerCommandLink() {
-    if (m_thread.joinable()) {
+    {
+        std::lock_guard<std::mutex> lock(m_cutLock);
+        m_stopping = true;
         m_port.Cancel();
-        m_thread.join();
+    }
+    if (m_worker.thread.joinable()) m_worker.thread.join();
+    ReapRetired(true);
+}
+
+void CPerCommandLink::ReapRetired(bool all) {
+    for (auto it = m_retired.begin(); it != m_retired.end();) {
+        if (all || it->notified->load()) {
+            it->thread.join();  // past its completion: only the thread's exit is left
+            it = m_retired.erase(it);
+        } else {
+            ++it;
+        }
     }
 }
 
 void CPerCommandLink::StartCommand(ILinkNotifier* notify, const std::string& portPath, int busAddress, int command,
                                    uint8_t* buffer, uint32_t address, uint32_t size) {
-    // Only a worker the watchdog cut off can still be here; its port is shut, so it ends soon.
-    if (m_thread.joinable()) m_thread.join();
+    if (m_worker.thread.joinable()) {
+        if (m_inCompletion && m_inCompletion->load()) {
+            // Called from the previous command's completion: that worker waits for us to
+            // return, so joining it here would never end.
+            m_retired.push_back(std::move(m_worker));
+        } else {
+            // Only a worker the watchdog cut off can still be running; its port is shut.
+            m_worker.thread.join();
+        }
+    }
+    ReapRetired(false);
     m_notify = notify;
     m_path = portPath;
     m_bus = busAddress;
@@ -29,13 +52,21 @@ void CPerCommandLink::StartCommand(ILinkNotifier* notify, const std::string& por
     m_port.SetDump(AppStore().ReadInt("Debug", "Serial", 0) != 0);
     const unsigned seq = ++m_seq;
     m_running = true;
-    m_thread = std::thread(&CPerCommandLink::Worker, this, seq);
+    m_inCompletion = std::make_shared<std::atomic<bool>>(false);
+    m_worker.notified = std::make_shared<std::atomic<bool>>(false);
+    m_worker.thread = std::thread(&CPerCommandLink::Worker, this, seq, m_inCompletion, m_worker.notified);
 }
 
-void CPerCommandLink::Worker(unsigned seq) {
+void CPerCommandLink::Worker(unsigned seq, std::shared_ptr<std::atomic<bool>> inCompletion,
+                             std::shared_ptr<std::atomic<bool>> notified) {
     int result;
     int value = 0;
-    if (!m_port.Open(m_path)) {
+    bool opened;
+    {
+        std::lock_guard<std::mutex> lock(m_cutLock);
+        opened = !m_stopping && m_port.Open(m_path);
+    }
+    if (!opened) {
         result = kLinkPortOpen;
     } else {
         m_port.SetScanTimeouts(m_command == kCmdScan);
@@ -44,14 +75,20 @@ void CPerCommandLink::Worker(unsigned seq) {
         result = RunSequence(frames, value);
     }
     bool cut;
+    ILinkNotifier* notify = m_notify;
     {
         std::lock_guard<std::mutex> lock(m_cutLock);
         m_port.Close();
-        cut = m_cutSeq == seq;
+        cut = m_cutSeq == seq || m_stopping;
     }
     m_running = false;
     // A worker the watchdog cut off has no say any more: its owner already ended the operation.
-    if (!cut && m_notify) m_notify->LinkCompleted(result, value, true);
+    if (!cut && notify) {
+        inCompletion->store(true);
+        notify->LinkCompleted(result, value, true);
+    }
+    // Nothing of the object may be touched from here: a new command may own it already.
+    notified->store(true);
 }
 
 int CPerCommandLink::CheckTimeout() { return CheckTimeoutAt(CSerialPort::NowMs()); }

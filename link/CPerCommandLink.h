@@ -1,9 +1,11 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/CSerialPort.h"
 #include "link/FlashSequences.h"
@@ -20,8 +22,10 @@ public:
     CPerCommandLink(const CPerCommandLink&) = delete;
     CPerCommandLink& operator=(const CPerCommandLink&) = delete;
 
-    // Returns at once; the completion comes through the notifier (blocking). A previous
-    // worker still running (only after a watchdog cut) is waited for first.
+    // Returns at once; the completion comes through the notifier (blocking). May be called
+    // from inside that completion (the next step of an operation): the worker waiting there
+    // is not joined then, only retired. A worker still running (only after a watchdog cut)
+    // is waited for first.
     void StartCommand(ILinkNotifier* notify, const std::string& portPath, int busAddress, int command,
                       uint8_t* buffer, uint32_t address, uint32_t size);
     // The watchdog: fires when one port read or write has lasted kWatchdogMs or more. The
@@ -52,12 +56,22 @@ protected:
     RLinkError m_err;
 
 private:
-    void Worker(unsigned seq);
+    // A worker whose completion may still be running on the owner's thread.
+    struct RWorker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> notified;  // its completion call has returned
+    };
+    void Worker(unsigned seq, std::shared_ptr<std::atomic<bool>> inCompletion,
+                std::shared_ptr<std::atomic<bool>> notified);
+    void ReapRetired(bool all);
 
     CSerialPort m_port;
-    std::thread m_thread;
+    RWorker m_worker;
+    std::shared_ptr<std::atomic<bool>> m_inCompletion;  // of m_worker
+    std::vector<RWorker> m_retired;
     std::atomic<bool> m_running{false};
-    std::mutex m_cutLock;       // makes "fire" and "finish the I/O" exclusive
+    std::mutex m_cutLock;       // makes "fire", "open" and "close" exclusive
+    bool m_stopping = false;    // the object is going: no new I/O, no completion
     unsigned m_seq = 0;
     unsigned m_cutSeq = 0;      // the command the watchdog cut off
 };

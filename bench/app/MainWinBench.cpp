@@ -5,7 +5,7 @@
 //  (b) the user-interface thread's event-loop latency during a 16 MiB read: how late a 10 ms
 //      timer fires and how long an event posted from another thread every 2 ms waits.
 // Usage: mainwin_bench [--runs N]
-#include "app/CMainWin.h"
+#include "app/ui/CMainWin.h"
 #include "app/ConfigStore.h"
 #include "app/IpAddress.h"
 #include "app/ProgramFolder.h"

@@ -4,7 +4,7 @@
 // Usage: mainwin_shots DEVICE.png SETTINGS.png [GROUP [PAGE [NODE]]]
 // For looking the window over (not for the docs): VARO_SHOT_BUSY=FILE (during a long read),
 // VARO_SHOT_ALL=DIR (every page), VARO_SHOT_SERIAL=DIR (the Device page with serial choices).
-#include "app/CMainWin.h"
+#include "app/ui/CMainWin.h"
 #include "app/ConfigStore.h"
 #include "app/IpAddress.h"
 #include "app/ProgramFolder.h"

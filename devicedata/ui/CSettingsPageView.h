@@ -1,5 +1,5 @@
 #pragma once
-#include "app/CPageView.h"
+#include "app/ui/CPageView.h"
 #include "devicedata/SettingsPage.h"
 
 #include <functional>

@@ -1,8 +1,8 @@
 // The main window against simulated devices: connect, signature, model tabs, pages.
 #include "../eth/NetSim.h"
 #include "../link/LinkTestSupport.h"
-#include "app/CMainWin.h"
-#include "app/CPageView.h"
+#include "app/ui/CMainWin.h"
+#include "app/ui/CPageView.h"
 #include "app/ConfigStore.h"
 #include "app/ProgramFolder.h"
 #include "common/TempDir.h"

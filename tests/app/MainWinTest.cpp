@@ -1,4 +1,4 @@
-#include "app/CMainWin.h"
+#include "app/ui/CMainWin.h"
 #include "app/ConfigStore.h"
 #include "app/SingleInstance.h"
 #include "common/TempDir.h"

@@ -1,7 +1,7 @@
 // The controls, status and serial number views built from the sample model's elements, driven
 // by clicks against a scripted engine.
 #include "FakeDevice.h"
-#include "app/CPageView.h"
+#include "app/ui/CPageView.h"
 #include "devicedata/ui/elements/CControlsView.h"
 #include "devicedata/ui/elements/CSerialView.h"
 #include "devicedata/ui/elements/CStatusView.h"

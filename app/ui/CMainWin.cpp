@@ -1,32 +1,20 @@
 #include "CMainWin.h"
 
+#include "CDevicePageView.h"
 #include "CPageView.h"
-#include "ConfigStore.h"
-#include "DebugLog.h"
-#include "IpAddress.h"
-#include "ProgramFolder.h"
-#include "Strings.h"
-#include "devicedata/DeviceSearch.h"
-#include "devicedata/TimeSync.h"
+#include "app/ConfigStore.h"
+#include "app/DebugLog.h"
+#include "app/Strings.h"
 #include "link/eth/CEth1.h"
-#include "link/eth/LocalInterfaces.h"
 #include "model/CPnPModel.h"
 
 #include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QThread>
@@ -36,7 +24,6 @@
 namespace {
 // Dialog units of the designed layout become pixels at a fixed factor.
 constexpr int kDluX = 2, kDluY = 2;
-const char* const kInterfaceNames[5] = {"RS-232", "RS-422", "RS-485", "Ethernet TCP", "Ethernet UDP"};
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -77,10 +64,7 @@ CMainWin::CMainWin(QWidget* parent) : QWidget(parent) {
     s.Engine().SetVerify(m_settings.verifyWrite != 0);
     s.onModelChanged = [this] { RebuildTabs(); };
     s.onBusListChanged = [this] {
-        m_busList->clear();
-        for (int a : m_session->busList) m_busList->addItem(QString::asprintf("%03d", a), a);
-        int idx = m_busList->findData(m_session->busAddress);
-        if (idx >= 0) m_busList->setCurrentIndex(idx);
+        m_devicePage->BusListChanged();
         UpdateControls();
     };
     s.Ops().SetIdleTick([this] {
@@ -101,7 +85,7 @@ CMainWin::CMainWin(QWidget* parent) : QWidget(parent) {
     m_topTabs->setExpanding(false);
     m_bottomTabs->setExpanding(false);
     m_stack = new QStackedWidget(this);
-    m_devicePage = BuildDevicePage();
+    m_devicePage = new CDevicePageView({*m_session, m_settings, [this] { UpdateControls(); }}, s.Context(), this);
     m_stack->addWidget(m_devicePage);
     layout->addWidget(m_topTabs);
     layout->addWidget(m_bottomTabs);
@@ -156,149 +140,8 @@ CMainWin::~CMainWin() {
     DebugLog("CMainWin::OnDestroy(): done");
 }
 
-QWidget* CMainWin::BuildDevicePage() {
-    auto* page = new QWidget(this);
-    auto* grid = new QGridLayout(page);
-
-    auto* about = new QGroupBox("VaroConfig", page);
-    auto* al = new QVBoxLayout(about);
-    al->addWidget(new QLabel("Video device configuration, version 1.0", about));
-    std::string build = ReadBuildLine(ProgramFolder());
-    m_buildLine = new QLabel(build.empty() ? QString() : QString("build  %1").arg(Q(build)), about);
-    m_buildLine->setObjectName("buildLine");
-    al->addWidget(m_buildLine);
-    grid->addWidget(about, 0, 0);
-
-    auto* device = new QGroupBox("Device", page);
-    auto* dl = new QHBoxLayout(device);
-    dl->addWidget(new QLabel("Model", device));
-    m_modelLabel = new QLabel(device);
-    m_modelLabel->setObjectName("modelName");
-    m_modelList = new QComboBox(device);
-    dl->addWidget(m_modelLabel, 1);
-    dl->addWidget(m_modelList, 1);
-    grid->addWidget(device, 1, 0);
-    connect(m_modelList, &QComboBox::activated, this, [this](int i) {
-        m_session->ChooseListedModel(i >= 0 ? m_modelList->itemText(i).toStdString() : std::string());
-    });
-
-    auto* conn = new QGroupBox("Connection", page);
-    auto* cl = new QGridLayout(conn);
-    auto* ifGroup = new QButtonGroup(conn);
-    for (int i = 0; i < 5; ++i) {
-        m_ifButtons[i] = new QRadioButton(kInterfaceNames[i], conn);
-        ifGroup->addButton(m_ifButtons[i], i);
-        cl->addWidget(m_ifButtons[i], i, 0);
-    }
-    m_ifButtons[std::clamp(m_settings.interface, 0, 4)]->setChecked(true);
-    connect(ifGroup, &QButtonGroup::idClicked, this, &CMainWin::OnInterfaceChosen);
-
-    m_portLabel = new QLabel("Serial port", conn);
-    m_portList = new QComboBox(conn);
-    for (int i = 0; i < 8; ++i) {
-        const std::string name = "COM" + std::to_string(i + 1);
-        const std::string path = AppStore().ReadString("Ports", name, "/dev/ttyS" + std::to_string(i));
-        m_portList->addItem(Q(name + "  (" + path + ")"), i);
-    }
-    m_portList->setCurrentIndex(m_settings.port);
-    connect(m_portList, &QComboBox::activated, this, [this](int i) {
-        if (i == m_session->portIndex) return;
-        m_session->portIndex = i;
-        m_settings.port = i;
-        m_session->Redetect();
-    });
-    cl->addWidget(m_portLabel, 0, 1);
-    cl->addWidget(m_portList, 0, 2);
-
-    m_localIpLabel = new QLabel("Local IP", conn);
-    m_localIp = new QComboBox(conn);
-    cl->addWidget(m_localIpLabel, 1, 1);
-    cl->addWidget(m_localIp, 1, 2);
-    connect(m_localIp, &QComboBox::activated, this, &CMainWin::OnLocalIpChosen);
-
-    m_deviceIpGroup = new QGroupBox("Device IP", conn);
-    auto* dg = new QGridLayout(m_deviceIpGroup);
-    m_choose = new QRadioButton("Choose", m_deviceIpGroup);
-    m_enterIp = new QRadioButton("Enter IP", m_deviceIpGroup);
-    (m_settings.manualIp ? m_enterIp : m_choose)->setChecked(true);
-    m_foundList = new QComboBox(m_deviceIpGroup);
-    m_find = new QPushButton("Find", m_deviceIpGroup);
-    m_ipEdit = new QLineEdit(m_deviceIpGroup);
-    m_ipEdit->setObjectName("deviceIp");
-    m_ipEdit->setPlaceholderText("0.0.0.0");
-    m_ipEdit->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(R"(^(\d{1,3}(\.\d{0,3}){0,3})?$)"), m_ipEdit));
-    dg->addWidget(m_choose, 0, 0);
-    dg->addWidget(m_foundList, 0, 1);
-    dg->addWidget(m_find, 0, 2);
-    dg->addWidget(m_enterIp, 1, 0);
-    dg->addWidget(m_ipEdit, 1, 1, 1, 2);
-    cl->addWidget(m_deviceIpGroup, 2, 1, 3, 2);
-    if (m_settings.ip != 0) {
-        m_ipEdit->setText(Q(IpToString(m_settings.ip)));
-        m_foundList->addItem(Q(IpToString(m_settings.ip)), m_settings.ip);
-    }
-    connect(m_choose, &QRadioButton::toggled, this, [this](bool on) {
-        m_settings.manualIp = on ? 0 : 1;
-        UpdateControls();
-    });
-    connect(m_find, &QPushButton::clicked, this, &CMainWin::OnFind);
-
-    m_connect = new QPushButton("Connect", conn);
-    cl->addWidget(m_connect, 5, 2);
-    connect(m_connect, &QPushButton::clicked, this, &CMainWin::OnConnect);
-    grid->addWidget(conn, 0, 1, 3, 1);
-
-    m_addressGroup = new QGroupBox("Address", page);
-    auto* bl = new QHBoxLayout(m_addressGroup);
-    m_busList = new QComboBox(m_addressGroup);
-    m_writeAddress = new QPushButton("Write address", m_addressGroup);
-    bl->addWidget(m_busList, 1);
-    bl->addWidget(m_writeAddress);
-    grid->addWidget(m_addressGroup, 2, 0);
-    connect(m_busList, &QComboBox::activated, this, [this](int i) {
-        int a = m_busList->itemData(i).toInt();
-        if (a != m_session->busAddress) m_session->ChooseBusAddress(a);
-    });
-
-    m_commands = new QGroupBox("Commands", page);
-    auto* cml = new QHBoxLayout(m_commands);
-    m_syncTime = new QPushButton("Synchronize time", m_commands);
-    cml->addWidget(m_syncTime);
-    grid->addWidget(m_commands, 3, 0);
-    connect(m_syncTime, &QPushButton::clicked, this, [this] { StartTimeSync(m_session->Context()); });
-
-    m_verify = new QCheckBox("Verify write operations", page);
-    m_verify->setChecked(m_settings.verifyWrite != 0);
-    grid->addWidget(m_verify, 3, 1);
-    connect(m_verify, &QCheckBox::toggled, this, [this](bool on) {
-        m_settings.verifyWrite = on ? 1 : 0;
-        m_session->Engine().SetVerify(on);
-    });
-    grid->setRowStretch(4, 1);
-    return page;
-}
-
-void CMainWin::FillLocalInterfaces() {
-    std::vector<REthernetInterface> list;
-    ListLocalInterfaces(list);
-    m_localIp->clear();
-    for (const auto& i : list) m_localIp->addItem(Q(IpToString(i.address)), i.address);
-    int idx = m_localIp->findData(m_settings.localIp);
-    if (idx < 0 && m_localIp->count() > 0) {
-        idx = 0;
-        m_settings.localIp = m_localIp->itemData(0).toUInt();
-        CMainSettings::SaveLocalIp(AppStore(), m_settings.localIp);
-    }
-    if (idx >= 0) m_localIp->setCurrentIndex(idx);
-    m_session->localIp = m_settings.localIp;
-}
-
 void CMainWin::Start() {
-    m_session->FillModelList();
-    m_modelList->clear();
-    for (const auto& n : m_session->modelList) m_modelList->addItem(Q(n));
-    FillLocalInterfaces();
+    m_devicePage->Start();
     UpdateControls();
     m_session->Redetect();
 }
@@ -325,8 +168,15 @@ void CMainWin::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
+QRect PlacementToStore(const QRect& frame, const QRect& client, const QRect& normalClient, bool maximized) {
+    // The frame's margins around the client area are the same for the restored window.
+    const QPoint margin = client.topLeft() - frame.topLeft();
+    const QRect c = maximized && normalClient.isValid() ? normalClient : client;
+    return QRect(c.topLeft() - margin, c.size());
+}
+
 void CMainWin::SaveToStore() {
-    QRect r = isMaximized() ? normalGeometry() : geometry();
+    const QRect r = PlacementToStore(frameGeometry(), geometry(), normalGeometry(), isMaximized());
     m_settings.left = r.x();
     m_settings.top = r.y();
     m_settings.width = r.width();
@@ -450,16 +300,7 @@ void CMainWin::RebuildTabs() {
         }
         for (const auto& g : model->groupNames) m_topTabs->addTab(Q(g));
     }
-    m_modelLabel->setText(Q(s.signatureMode ? s.modelName : std::string()));
-    if (!s.signatureMode) {
-        int idx = -1;
-        for (int i = 0; i < m_modelList->count() && !s.listedModelName.empty(); ++i)
-            if (m_modelList->itemText(i).startsWith(Q(s.listedModelName))) {
-                idx = i;
-                break;
-            }
-        m_modelList->setCurrentIndex(idx);
-    }
+    m_devicePage->ModelChanged();
     m_rebuilding = false;
     UpdateControls();
 }
@@ -533,85 +374,22 @@ bool CMainWin::SelectPage(const QString& top, const QString& bottom) {
     return false;
 }
 
-// --- the "Device" page -----------------------------------------------------------------
+// --- controls ---------------------------------------------------------------------------
 
 void CMainWin::UpdateControls() {
     if (!m_session) return;
-    CDeviceSession& s = *m_session;
     const bool idle = !Ops().Busy();
-    const bool serial = s.interfaceChoice <= CDeviceSession::kRS485;
-    const bool eth = s.Ethernet();
     m_topTabs->setEnabled(idle);
     m_bottomTabs->setEnabled(idle);
     m_exit->setEnabled(idle);
     m_stop->setEnabled(!idle);
-    m_devicePage->setEnabled(idle);
+    m_devicePage->Update(idle);
     for (CPageView* v : m_views) v->SetIdle(idle);
-
-    m_portLabel->setVisible(serial);
-    m_portList->setVisible(serial);
-    m_localIpLabel->setVisible(eth);
-    m_localIp->setVisible(eth);
-    m_localIp->setEnabled(m_localIp->count() > 0);
-    m_deviceIpGroup->setVisible(eth);
-    const bool choose = m_choose->isChecked();
-    m_foundList->setEnabled(choose);
-    m_find->setEnabled(choose && idle);
-    m_ipEdit->setEnabled(!choose);
-    m_addressGroup->setVisible(s.interfaceChoice == CDeviceSession::kRS485);
-    m_busList->setEnabled(idle && m_busList->count() > 0);
-    m_writeAddress->setEnabled(false);  // the window writes no bus address
-    m_modelLabel->setVisible(s.signatureMode);
-    m_modelList->setVisible(!s.signatureMode);
-    m_commands->setVisible(s.model && s.model->timeSync);
 }
 
-bool CMainWin::TakeDeviceAddress() {
-    if (!m_session->Ethernet()) return true;
-    if (m_enterIp->isChecked()) {
-        uint32_t ip = 0;
-        // Only a complete address replaces the previous one.
-        if (IpFromString(m_ipEdit->text().toStdString(), ip)) m_session->deviceIp = ip;
-    } else {
-        int i = m_foundList->currentIndex();
-        m_session->deviceIp = i >= 0 ? m_foundList->itemData(i).toUInt() : 0;
-    }
-    return true;
-}
-
-void CMainWin::OnInterfaceChosen(int choice) {
-    if (choice == m_session->interfaceChoice) return;
-    m_session->interfaceChoice = choice;
-    m_settings.interface = choice;
-    UpdateControls();
-    m_session->Redetect();
-}
-
-void CMainWin::OnConnect() {
-    if (Ops().Busy()) return;
-    TakeDeviceAddress();
-    m_session->Redetect();
-}
-
-void CMainWin::OnLocalIpChosen(int index) {
-    if (index < 0) return;
-    m_settings.localIp = m_localIp->itemData(index).toUInt();
-    CMainSettings::SaveLocalIp(AppStore(), m_settings.localIp);
-    m_session->localIp = m_settings.localIp;
-    TakeDeviceAddress();
-    m_session->Redetect();
-}
-
-void CMainWin::OnFind() {
-    if (Ops().Busy() || !m_choose->isChecked()) return;
-    Ops().Begin(kOpDeviceSearch, 1);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    std::vector<uint32_t> found = FindEthernetDevices(m_settings.localIp);
-    QApplication::restoreOverrideCursor();
-    uint32_t previous = m_foundList->currentIndex() >= 0 ? m_foundList->currentData().toUInt() : 0;
-    RDeviceList l = RefillDeviceList(found, previous);
-    m_foundList->clear();
-    for (uint32_t ip : l.entries) m_foundList->addItem(Q(IpToString(ip)), ip);
-    m_foundList->setCurrentIndex(l.selected);
-    Ops().End();
-}
+QRadioButton* CMainWin::InterfaceButton(int i) const { return m_devicePage->InterfaceButton(i); }
+QPushButton* CMainWin::ConnectButton() const { return m_devicePage->ConnectButton(); }
+QLineEdit* CMainWin::AddressEdit() const { return m_devicePage->AddressEdit(); }
+QRadioButton* CMainWin::EnterIpButton() const { return m_devicePage->EnterIpButton(); }
+QLabel* CMainWin::ModelLabel() const { return m_devicePage->ModelLabel(); }
+QComboBox* CMainWin::BusList() const { return m_devicePage->BusList(); }

@@ -1,5 +1,5 @@
 #pragma once
-#include "MainSettings.h"
+#include "app/MainSettings.h"
 #include "devicedata/COperations.h"
 #include "devicedata/DeviceSession.h"
 #include "link/LinkDefs.h"
@@ -12,10 +12,7 @@
 #include <memory>
 #include <vector>
 
-class QButtonGroup;
-class QCheckBox;
 class QComboBox;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -24,6 +21,7 @@ class QRadioButton;
 class QStackedWidget;
 class QTabBar;
 class QTimer;
+class CDevicePageView;
 class CPageView;
 
 // The main window: two rows of tabs (the "Device" page and one page per model element), the
@@ -55,14 +53,16 @@ public:
     // For tests and the demo: the widgets an operator uses.
     QTabBar* TopTabs() const { return m_topTabs; }
     QTabBar* BottomTabs() const { return m_bottomTabs; }
-    QRadioButton* InterfaceButton(int i) const { return m_ifButtons[i]; }
-    QPushButton* ConnectButton() const { return m_connect; }
+    CDevicePageView* DevicePage() const { return m_devicePage; }
+    QRadioButton* InterfaceButton(int i) const;
+    QPushButton* ConnectButton() const;
+    QLineEdit* AddressEdit() const;
+    QRadioButton* EnterIpButton() const;
+    QLabel* ModelLabel() const;
+    QComboBox* BusList() const;
     QPushButton* StopButton() const { return m_stop; }
-    QLineEdit* AddressEdit() const { return m_ipEdit; }
-    QRadioButton* EnterIpButton() const { return m_enterIp; }
-    QLabel* ModelLabel() const { return m_modelLabel; }
+    QPushButton* ExitButton() const { return m_exit; }
     QLabel* ActivityLabel() const { return m_activity; }
-    QComboBox* BusList() const { return m_busList; }
     CPageView* CurrentPageView() const;
     // Selects the page whose tab is titled so (top row, then bottom row); false if none.
     bool SelectPage(const QString& top, const QString& bottom = {});
@@ -83,21 +83,14 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    QWidget* BuildDevicePage();
     void SaveToStore();
     void UpdateControls();
     void RebuildTabs();
     void OnTopTab(int index);
     void OnBottomTab(int index);
     void ShowPage(CPageView* view);
-    void OnInterfaceChosen(int choice);
-    void OnConnect();
-    void OnFind();
-    void OnLocalIpChosen(int index);
     void OnTick();
     void TakeProgress();
-    bool TakeDeviceAddress();
-    void FillLocalInterfaces();
 
     CMainSettings m_settings;
     std::unique_ptr<CDeviceSession> m_session;
@@ -110,7 +103,7 @@ private:
     QTabBar* m_topTabs = nullptr;
     QTabBar* m_bottomTabs = nullptr;
     QStackedWidget* m_stack = nullptr;
-    QWidget* m_devicePage = nullptr;
+    CDevicePageView* m_devicePage = nullptr;
     QWidget* m_progressLine = nullptr;
     QProgressBar* m_bar = nullptr;
     QLabel* m_percent = nullptr;
@@ -119,27 +112,9 @@ private:
     QPushButton* m_stop = nullptr;
     QPushButton* m_exit = nullptr;
     QTimer* m_timer = nullptr;
-
-    // "Device" page
-    QLabel* m_buildLine = nullptr;
-    QLabel* m_modelLabel = nullptr;
-    QComboBox* m_modelList = nullptr;
-    QRadioButton* m_ifButtons[5] = {};
-    QComboBox* m_portList = nullptr;
-    QLabel* m_portLabel = nullptr;
-    QComboBox* m_localIp = nullptr;
-    QLabel* m_localIpLabel = nullptr;
-    QGroupBox* m_deviceIpGroup = nullptr;
-    QRadioButton* m_choose = nullptr;
-    QRadioButton* m_enterIp = nullptr;
-    QComboBox* m_foundList = nullptr;
-    QPushButton* m_find = nullptr;
-    QLineEdit* m_ipEdit = nullptr;
-    QPushButton* m_connect = nullptr;
-    QGroupBox* m_addressGroup = nullptr;
-    QComboBox* m_busList = nullptr;
-    QPushButton* m_writeAddress = nullptr;
-    QGroupBox* m_commands = nullptr;
-    QPushButton* m_syncTime = nullptr;
-    QCheckBox* m_verify = nullptr;
 };
+
+// Where the window stands, as the store keeps it: the frame's top-left corner and the
+// client area's size of the restored (not maximised) window. move() takes the frame's
+// corner and resize() the client size, so a window placed from these comes back where it was.
+QRect PlacementToStore(const QRect& frame, const QRect& client, const QRect& normalClient, bool maximized);

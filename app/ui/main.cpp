@@ -1,4 +1,4 @@
-#include "CMainApp.h"
+#include "app/CMainApp.h"
 #include "CMainWin.h"
 
 #include <QApplication>
