@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -87,32 +89,115 @@ bool TamoDecoder::Decode(const uint8_t* stream, int size, uint8_t* y, uint8_t* c
         pos += 4 * ((stream[pos + 2] << 8) | stream[pos + 3]);
     }
 
-    std::atomic<bool> rowsOk{true};
-    auto decodeRows = [&](int r0, int r1) {
+    // A row outcome must not depend on timing: what ends up in the planes is what a one-thread
+    // decode leaves, rows after a failing one untouched. Only the row every earlier row has
+    // been committed before goes straight into the planes; a thread running ahead decodes into
+    // a slot of its own, committed in row order once the rows before it are in.
+    const size_t lumaBytes = size_t(16) * g.width, chromaBytes = size_t(8) * cw;
+    auto rowY = [&](int r) { return y + size_t(r) * lumaBytes; };
+    auto rowCb = [&](int r) { return cb + size_t(r) * chromaBytes; };
+    auto rowCr = [&](int r) { return cr + size_t(r) * chromaBytes; };
+    auto rowLength = [&](int r) { return (stream[start[size_t(r)] + 2] << 8) | stream[start[size_t(r)] + 3]; };
+    auto decodeInto = [&](CBitstream& reader, int r, uint8_t* ly, uint8_t* lcb, uint8_t* lcr) {
+        const int pos = start[size_t(r)];
+        reader.StartRead(stream + pos + 4, size - pos - 4);
+        RowContext rc{&reader, g.columns, ly, lcb, lcr, g.width, cw, {0, 0, 0}};
+        return decodeRow(rc);
+    };
+    auto fillEmpty = [&](int r) {
+        std::memset(rowY(r), 0, lumaBytes);
+        std::memset(rowCb(r), 128, chromaBytes);
+        std::memset(rowCr(r), 128, chromaBytes);
+    };
+
+    const int workers = std::max(1, std::min(m_threads, rows));
+    if (workers == 1) {
         CBitstream reader;
-        for (int r = r0; r < r1 && rowsOk; ++r) {
-            const int pos = start[size_t(r)];
-            const int n = (stream[pos + 2] << 8) | stream[pos + 3];
-            uint8_t* ly = y + size_t(r) * 16 * g.width;
-            uint8_t* lcb = cb + size_t(r) * 8 * cw;
-            uint8_t* lcr = cr + size_t(r) * 8 * cw;
-            if (n <= 1) {
-                std::memset(ly, 0, size_t(16) * g.width);
-                std::memset(lcb, 128, size_t(8) * cw);
-                std::memset(lcr, 128, size_t(8) * cw);
+        for (int r = 0; r < rows; ++r) {
+            if (rowLength(r) <= 1)
+                fillEmpty(r);
+            else if (!decodeInto(reader, r, rowY(r), rowCb(r), rowCr(r)))
+                return false;
+        }
+        return ok;
+    }
+
+    enum : uint8_t { Busy, InPlanes, InSlot, Empty, Failed };
+    const int slots = 2 * workers;
+    const size_t slotBytes = lumaBytes + 2 * chromaBytes;
+    std::unique_ptr<uint8_t[]> slotMem(new uint8_t[size_t(slots) * slotBytes]);
+    auto slot = [&](int r) { return slotMem.get() + size_t(r % slots) * slotBytes; };
+    std::vector<uint8_t> state(size_t(rows), Busy);
+    std::mutex m;
+    std::condition_variable slotFreed;
+    int next = 0;       // next row to hand out
+    int committed = 0;  // rows in the planes, all decoded
+    bool failed = false;
+
+    // Under the lock: moves every finished row at the front into the planes, in order.
+    CBitstream redo;
+    auto commit = [&] {
+        const int before = committed;
+        while (!failed && committed < rows && state[size_t(committed)] != Busy) {
+            const int r = committed;
+            switch (state[size_t(r)]) {
+            case InSlot:
+                std::memcpy(rowY(r), slot(r), lumaBytes);
+                std::memcpy(rowCb(r), slot(r) + lumaBytes, chromaBytes);
+                std::memcpy(rowCr(r), slot(r) + lumaBytes + chromaBytes, chromaBytes);
+                break;
+            case Empty:
+                fillEmpty(r);
+                break;
+            case InPlanes:
+                break;
+            case Failed:
+                // Written again in place: the planes get exactly the blocks before the fault.
+                failed = true;
+                decodeInto(redo, r, rowY(r), rowCb(r), rowCr(r));
                 continue;
             }
-            reader.StartRead(stream + pos + 4, size - pos - 4);
-            RowContext rc{&reader, g.columns, ly, lcb, lcr, g.width, cw, {0, 0, 0}};
-            if (!decodeRow(rc)) rowsOk = false;
+            ++committed;
+        }
+        if (committed != before || failed) slotFreed.notify_all();
+    };
+
+    auto work = [&] {
+        CBitstream reader;
+        std::unique_lock lk(m);
+        for (;;) {
+            const int r = next;
+            if (failed || r >= rows) return;
+            ++next;
+            slotFreed.wait(lk, [&] { return failed || r < committed + slots; });
+            if (failed) return;
+            const bool direct = r == committed;
+            lk.unlock();
+            uint8_t result;
+            if (rowLength(r) <= 1) {
+                result = Empty;
+            } else if (direct) {
+                // Written in place: a failure here leaves what a one-thread decode leaves.
+                result = decodeInto(reader, r, rowY(r), rowCb(r), rowCr(r)) ? InPlanes : Failed;
+            } else {
+                uint8_t* buf = slot(r);
+                result = decodeInto(reader, r, buf, buf + lumaBytes, buf + lumaBytes + chromaBytes) ? InSlot : Failed;
+            }
+            lk.lock();
+            if (direct && result == Failed) {
+                failed = true;
+                slotFreed.notify_all();
+                return;
+            }
+            state[size_t(r)] = result;
+            commit();
         }
     };
-    const int n = std::max(1, std::min(m_threads, rows));
     std::vector<std::thread> threads;
-    for (int i = 1; i < n; ++i) threads.emplace_back(decodeRows, rows * i / n, rows * (i + 1) / n);
-    decodeRows(0, rows / n);
+    for (int i = 1; i < workers; ++i) threads.emplace_back(work);
+    work();
     for (auto& t : threads) t.join();
-    return ok && rowsOk;
+    return ok && !failed;
 }
 
 void TamoDecoder::ToRgb(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int height,

@@ -2,6 +2,7 @@
 #include "codec/CBitstream.h"
 #include "codec/TamoDecoder.h"
 #include "codec/TamoEncoder.h"
+#include "codec/TamoLib.h"
 #include "codec/TamoTables.h"
 #include "codec/CodecTestPictures.h"
 
@@ -45,6 +46,31 @@ std::vector<uint8_t> OneRowStream(const std::string& firstBlock) {
     s[35] = uint8_t(words);
     s.insert(s.begin() + 36, data.begin(), data.begin() + w.BytesStored());
     return s;
+}
+
+// Row record `row` of 120 plain macroblocks; the first block of macroblock `badColumn` puts a
+// symbol after position 63, so decoding fails there.
+std::vector<uint8_t> RowRecordFailingAt(int row, int badColumn) {
+    std::vector<uint8_t> data(65536);
+    CBitstream w;
+    w.StartWrite(data.data(), int(data.size()));
+    for (int m = 0; m < 120; ++m) {
+        PutBits(w, "000000");
+        PutBits(w, m == badColumn ? "000" "01" "0" "111101110" "00" "0" "101" : "000101");
+        for (int b = 1; b < 6; ++b) PutBits(w, "000101");
+    }
+    w.Flush();
+    const int words = w.BytesStored() / 4 + 1;
+    std::vector<uint8_t> rec = {uint8_t(row), 0, uint8_t(words >> 8), uint8_t(words)};
+    rec.insert(rec.end(), data.begin(), data.begin() + 4 * (words - 1));
+    return rec;
+}
+
+// Byte offset of row `row`'s record.
+size_t RowOffset(const std::vector<uint8_t>& s, int row) {
+    size_t pos = 32;
+    for (int r = 0; r < row; ++r) pos += 4 * size_t((s[pos + 2] << 8) | s[pos + 3]);
+    return pos;
 }
 
 bool DecodeInto(const std::vector<uint8_t>& s, Planes& p, TransformImpl impl = BestTransform()) {
@@ -274,5 +300,51 @@ TEST(CodecDecoder, ThreadsDecodeTheSame) {
             EXPECT_TRUE(std::equal(one.y.begin(), one.y.begin() + 40 * 16 * 1920, two.y.begin()));
             EXPECT_NE(one.Y(5, 40 * 16 - 1), 77);
         }
+    }
+}
+
+// A row that fails mid-way ends the decode there whatever the number of threads: the rows before
+// it decoded, the failing row as far as a one-thread decode gets, nothing after it written.
+TEST(CodecDecoder, FailingRowEndsTheDecodeDeterministically) {
+    // Noise makes every row costly, so threads decoding ahead have time to write later rows.
+    Planes src = MakeSynthetic(Synthetic::Noise, kTypeHD, 9);
+    const auto good = Encode(src, 1500);
+    Planes full(kTypeHD);
+    ASSERT_TRUE(DecodeInto(good, full));
+
+    for (int bad : {0, 3, 20, 33, 34, 50, 67}) {
+        SCOPED_TRACE("failing row " + std::to_string(bad));
+        auto s = good;
+        const size_t pos = RowOffset(s, bad);
+        const size_t end = RowOffset(s, bad + 1);
+        const auto rec = RowRecordFailingAt(bad, 60);
+        s.erase(s.begin() + long(pos), s.begin() + long(end));
+        s.insert(s.begin() + long(pos), rec.begin(), rec.end());
+
+        Planes one = Filled(kTypeHD, 77);
+        ASSERT_FALSE(DecodeInto(s, one));
+        const size_t yBefore = size_t(bad) * 16 * 1920, cBefore = size_t(bad) * 8 * 960;
+        const size_t yAfter = size_t(bad + 1) * 16 * 1920, cAfter = size_t(bad + 1) * 8 * 960;
+        ASSERT_TRUE(std::equal(full.y.begin(), full.y.begin() + long(yBefore), one.y.begin()));
+        ASSERT_TRUE(std::equal(full.cr.begin(), full.cr.begin() + long(cBefore), one.cr.begin()));
+        ASSERT_EQ(one.Y(16 * 59, 16 * bad), 128);  // plain macroblocks up to the bad one
+        ASSERT_EQ(one.Y(16 * 60, 16 * bad), 77);
+        ASSERT_EQ(std::count(one.y.begin() + long(yAfter), one.y.end(), 77), long(one.y.size() - yAfter));
+        ASSERT_EQ(std::count(one.cb.begin() + long(cAfter), one.cb.end(), 77), long(one.cb.size() - cAfter));
+        ASSERT_EQ(std::count(one.cr.begin() + long(cAfter), one.cr.end(), 77), long(one.cr.size() - cAfter));
+
+        // Threads finish rows in any order; the outcome must not depend on it.
+        for (int threads : {2, 3, 4}) {
+            for (int run = 0; run < 8; ++run) {
+                Planes p = Filled(kTypeHD, 77);
+                TamoDecoder dec;
+                dec.SetThreads(threads);
+                ASSERT_FALSE(dec.Decode(s.data(), int(s.size()), p.y.data(), p.cb.data(), p.cr.data()));
+                ASSERT_TRUE(p.y == one.y && p.cb == one.cb && p.cr == one.cr) << threads << " threads, run " << run;
+            }
+        }
+        Planes p = Filled(kTypeHD, 77);
+        EXPECT_EQ(Tamo_Decode(s.data(), int(s.size()), p.y.data(), p.cb.data(), p.cr.data()), 1);
+        EXPECT_TRUE(p.y == one.y && p.cb == one.cb && p.cr == one.cr);
     }
 }
