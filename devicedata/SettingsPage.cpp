@@ -415,7 +415,6 @@ bool CSettingsPage::StartStream(const std::string ip[4], const std::string& port
     f.tos = uint8_t(t);
     CPnPSettingsNode::Bytes out{};
     CPnPSettingsNode::BuildStreamStart(n->valueBytes, f, out);
-    out[10] = uint8_t((out[10] & 0x1F) | (n->valueBytes[10] & 0xE0));  // bits 5-7 stay the device's
     SetValue(n->value, out.data());
     return true;
 }

@@ -380,7 +380,8 @@ void CPnPSettingsNode::BuildStreamStart(const Bytes& current, const PnPStreamOut
     out[7] = uint8_t(f.port);
     out[8] = uint8_t(f.mode >> 8);
     out[9] = uint8_t(f.mode);
-    out[10] = uint8_t((f.protocol & 0x0F) | (f.noStuffing ? 0x10 : 0));
+    // Bits 5-7 belong to the device; only the protocol and the stuffing bit are ours.
+    out[10] = uint8_t((current[10] & 0xE0) | (f.noStuffing ? 0x10 : 0) | (f.protocol & 0x0F));
     out[11] = f.tos;
 }
 

@@ -371,7 +371,7 @@ TEST(SettingsNode, StreamOutputDescriptor) {
     EXPECT_EQ(out[6], 5004 >> 8);
     EXPECT_EQ(out[7], 5004 & 0xFF);
     EXPECT_EQ(out[8], 0x01);
-    EXPECT_EQ(out[10], 0x12);
+    EXPECT_EQ(out[10], 0xB2);  // bits 5-7 of 0xAA kept, stuffing bit and protocol 2 set
     EXPECT_EQ(out[12], 0xAC);  // kept
     auto back = CPnPSettingsNode::DecodeStreamOutput(out.data());
     EXPECT_TRUE(back.running);
