@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Strings.h"
 #include "cli/Varoctl.h"
 #include "pictures/CPicture.h"
 #include "pictures/LoadingOptions.h"
@@ -130,13 +131,10 @@ int ToDevice(const std::vector<std::string>& args) {
     const std::string &image = a.positional[0], &out = a.positional[1];
     CPicture pic;
     int r = pic.Load(image, true, a.mode, a.width, a.height);
-    if (r == CPicture::kLoadCannotOpen) {
-        std::fprintf(stderr, "Error opening image file:\n\n%s\n", image.c_str());
-        return kExitNoInput;
-    }
     if (r != CPicture::kLoadOk) {
-        std::fprintf(stderr, "Invalid image file format:\n\n%s\n", image.c_str());
-        return kExitDataErr;
+        // 21301 and 21303: the image loader's own messages.
+        std::fprintf(stderr, "%s\n", FormatMessage(kStrImageError + r, {image}).c_str());
+        return r == CPicture::kLoadCannotOpen ? kExitNoInput : kExitDataErr;
     }
     CDitherRandom rng(1);  // the same file gives the same bytes on every run
     ApplyLoadingOptions(pic, a.dither, a.vfilter, rng);

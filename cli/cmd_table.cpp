@@ -104,8 +104,7 @@ int FromPicture(const std::string& image, const std::string& out) {
     int r = table.BuildFromPicture(image);
     if (r != CPicture::kLoadOk) {
         // 21301 and 21303: the image loader's own messages.
-        std::string text = r == CPicture::kLoadCannotOpen ? FormatMessage(kStrImageError + r, {image})
-                                                          : "Invalid image file format:\n\n" + image;
+        std::string text = FormatMessage(kStrImageError + r, {image});
         std::fprintf(stderr, "varoctl: %s\n", text.c_str());
         return r == CPicture::kLoadCannotOpen ? kExitNoInput : kExitDataErr;
     }
