@@ -16,7 +16,10 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 
 CPnPModel::~CPnPModel() { Clear(); }
 
@@ -57,21 +60,111 @@ constexpr int kMaxNesting = 512;
 // Far beyond any model file; a larger file is not read into memory.
 constexpr long kMaxModelFileBytes = 64L << 20;
 
-bool NestingWithinLimit(const std::string& text) {
-    int depth = 0;
-    for (size_t i = 0; i + 1 < text.size(); ++i) {
-        if (text[i] == '<') {
-            char c = text[i + 1];
-            if (c == '/') {
-                --depth;
-            } else if (c != '!' && c != '?') {
-                if (++depth > kMaxNesting) return false;
-            }
-        } else if (text[i] == '/' && text[i + 1] == '>') {
-            --depth;
-        }
+// The XML parser's own idea of white space, names and markup (single-byte text).
+bool XmlSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) || c == '\n' || c == '\r'; }
+bool XmlNameStart(char c) {
+    auto u = static_cast<unsigned char>(c);
+    return u >= 127 || std::isalpha(u) || c == '_';
+}
+bool XmlNameChar(char c) {
+    auto u = static_cast<unsigned char>(c);
+    return u >= 127 || std::isalnum(u) || c == '_' || c == '-' || c == '.' || c == ':';
+}
+bool StartsWith(const char* p, const char* s, bool anyCase = false) {
+    for (; *s; ++p, ++s) {
+        if (!*p) return false;
+        if (anyCase ? std::tolower(static_cast<unsigned char>(*p)) != std::tolower(static_cast<unsigned char>(*s))
+                    : *p != *s)
+            return false;
     }
     return true;
+}
+
+// Steps over an attribute (name = value) the way the parser reads one; nullptr where the
+// parser would give up, since nothing after that point is ever parsed.
+const char* SkipAttribute(const char* p) {
+    if (!XmlNameStart(*p)) return nullptr;
+    while (*p && XmlNameChar(*p)) ++p;
+    while (*p && XmlSpace(*p)) ++p;
+    if (*p != '=') return nullptr;
+    ++p;
+    while (*p && XmlSpace(*p)) ++p;
+    if (*p == '"' || *p == '\'') {
+        const char* q = std::strchr(p + 1, *p);
+        return q ? q + 1 : nullptr;
+    }
+    while (*p && !XmlSpace(*p) && *p != '/' && *p != '>') {
+        if (*p == '"' || *p == '\'') return nullptr;
+        ++p;
+    }
+    return p;
+}
+
+const char* SkipPast(const char* p, const char* end) {
+    const char* q = std::strstr(p, end);
+    return q ? q + std::strlen(end) : nullptr;
+}
+
+// The deepest element nesting the parser reaches in the document, walked without recursion
+// and split into markup and content exactly as the parser splits it, so "/>" or "</" inside
+// attribute values, text, comments, CDATA or declarations counts for nothing. Stops where
+// the parser would stop, and once the depth passes limit.
+int DeepestNesting(const char* p, int limit) {
+    int depth = 0, deepest = 0;
+    while (p && *p && deepest <= limit) {
+        while (*p && XmlSpace(*p)) ++p;
+        if (!*p) break;
+        if (*p != '<') {
+            if (depth == 0) break;  // text outside the root ends the document
+            p = std::strchr(p, '<');
+            continue;
+        }
+        if (p[1] == '/') {
+            // Inside an element: its end tag (a wrong one stops the parser). Outside: unknown markup.
+            if (depth > 0) --depth;
+            p = SkipPast(p, ">");
+        } else if (StartsWith(p, "<?xml", true)) {
+            p += 5;
+            while (p && *p && *p != '>') {
+                while (*p && XmlSpace(*p)) ++p;
+                if (StartsWith(p, "version", true) || StartsWith(p, "encoding", true) ||
+                    StartsWith(p, "standalone", true)) {
+                    p = SkipAttribute(p);
+                } else {
+                    while (*p && *p != '>' && !XmlSpace(*p)) ++p;
+                }
+            }
+            if (p && *p == '>') ++p;
+            else p = nullptr;
+        } else if (StartsWith(p, "<!--")) {
+            p = SkipPast(p + 4, "-->");
+        } else if (StartsWith(p, "<![CDATA[")) {
+            p = SkipPast(p + 9, "]]>");
+        } else if (XmlNameStart(p[1])) {
+            deepest = std::max(deepest, ++depth);
+            p += 1;
+            while (*p && XmlNameChar(*p)) ++p;
+            for (;;) {
+                while (*p && XmlSpace(*p)) ++p;
+                if (!*p) {
+                    p = nullptr;
+                } else if (*p == '/') {
+                    // An empty element: its level is left at once.
+                    --depth;
+                    p = p[1] == '>' ? p + 2 : nullptr;
+                } else if (*p == '>') {
+                    ++p;
+                } else {
+                    p = SkipAttribute(p);
+                    if (p) continue;
+                }
+                break;
+            }
+        } else {
+            p = SkipPast(p, ">");  // "<!DOCTYPE ...>" and other markup the parser keeps as unknown
+        }
+    }
+    return deepest;
 }
 }  // namespace
 
@@ -95,12 +188,13 @@ int CPnPModel::Load(const std::string& path) {
 
 int CPnPModel::LoadFromText(const std::string& xml) {
     Clear();
-    if (!NestingWithinLimit(xml)) return kPnPCannotOpen;
-    TiXmlDocument doc;
     // Model files are single-byte text; the legacy encoding keeps bytes above 127 as they are.
     // A UTF-8 byte order mark (a file saved by a text editor) is skipped, not an error.
     const char* text = xml.c_str();
     if (xml.compare(0, 3, "\xEF\xBB\xBF") == 0) text += 3;
+    // Well-formed, perhaps, but no model file nests like this: refused as corrupt.
+    if (DeepestNesting(text, kMaxNesting) > kMaxNesting) return kPnPNoModel;
+    TiXmlDocument doc;
     doc.Parse(text, nullptr, TIXML_ENCODING_LEGACY);
     if (doc.Error()) return kPnPCannotOpen;
     return LoadDocument(doc);

@@ -226,20 +226,49 @@ TEST(ModelLoader, PagesAndGroups) {
 }
 
 TEST(ModelLoader, DeepNestingIsRefusedNotRecursedInto) {
-    auto nested = [](int depth) {
-        std::string open, close;
-        for (int i = 0; i < depth; ++i) {
-            open += "<node name=\"n" + std::to_string(i) + "\" address=\"+\">";
-            close += "</node>";
-        }
-        return "<m><pnp><settings>" + open + close + "</settings></pnp></m>";
+    // Each level is an open "node" element carrying something that looks like an end of an
+    // element to anything that does not read attributes, text, comments and CDATA properly.
+    auto nested = [](int depth, const std::string& open, const std::string& inside) {
+        std::string body;
+        body.reserve(size_t(depth) * (open.size() + inside.size() + 8));
+        for (int i = 0; i < depth; ++i) body += open + inside;
+        for (int i = 0; i < depth; ++i) body += "</node>";
+        return "<m><pnp><settings>" + body + "</settings></pnp></m>";
     };
+    struct Case {
+        const char* what;
+        std::string open, inside;
+    } cases[] = {
+        {"plain", "<node address=\"+\">", ""},
+        {"'/>' in a value", "<node name=\"/>\" address=\"+\">", ""},
+        {"'/>' in a single-quoted value", "<node name='a/>b' address='+'>", ""},
+        {"'</x>' in a value", "<node name=\"</x>\">", ""},
+        {"'/>' in text", "<node>", "a/>"},
+        {"end tag in a comment", "<node>", "<!-- </node> -->"},
+        {"end tag in CDATA", "<node>", "<![CDATA[</node>]]>"},
+        {"end tag in a declaration", "<node>", "<?xml version=\"</node>\"?>"},
+        {"'/>' in unknown markup", "<node>", "<!x/>"},
+    };
+    for (const auto& c : cases) {
+        CPnPModel m;
+        // Far deeper than the parser or the element readers could recurse into on any stack.
+        EXPECT_EQ(m.LoadFromText(nested(300000, c.open, c.inside)), kPnPNoModel) << c.what;
+        EXPECT_TRUE(m.elements.empty()) << c.what;
+        EXPECT_EQ(m.LoadFromText(nested(513, c.open, c.inside)), kPnPNoModel) << c.what;
+        // As deep as real files may go: loaded, and what looked like markup is kept as text.
+        ASSERT_EQ(m.LoadFromText(nested(200, c.open, c.inside)), kPnPLoaded) << c.what;
+        auto* s = static_cast<CPnPSettings*>(m.FindFirst(kPnPSettings));
+        ASSERT_NE(s, nullptr) << c.what;
+        ASSERT_EQ(s->nodes.size(), 200u) << c.what;
+        EXPECT_EQ(s->nodes[199]->depth, 199) << c.what;
+    }
     CPnPModel m;
-    ASSERT_EQ(m.LoadFromText(nested(200)), kPnPLoaded);
+    ASSERT_EQ(m.LoadFromText(nested(200, "<node name=\"a/>b\" address=\"+\">", "")), kPnPLoaded);
     auto* s = static_cast<CPnPSettings*>(m.FindFirst(kPnPSettings));
-    ASSERT_EQ(s->nodes.size(), 200u);
-    EXPECT_EQ(s->nodes[199]->depth, 199);
+    EXPECT_EQ(s->nodes[199]->name, "a/>b");
     EXPECT_EQ(s->nodes[199]->address, 199u);
-    EXPECT_EQ(m.LoadFromText(nested(100000)), kPnPCannotOpen);
-    EXPECT_TRUE(m.elements.empty());
+    // Many elements side by side are not nesting.
+    std::string wide = "<m><pnp><settings>";
+    for (int i = 0; i < 5000; ++i) wide += "<node name=\"n\"/>";
+    EXPECT_EQ(m.LoadFromText(wide + "</settings></pnp></m>"), kPnPLoaded);
 }
