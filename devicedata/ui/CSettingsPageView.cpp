@@ -1,6 +1,7 @@
 #include "CSettingsPageView.h"
 
 #include "devicedata/SettingsReport.h"
+#include "devicedata/ui/CDefaultTickSlider.h"
 #include "model/CPnPSettings.h"
 
 #include <QCheckBox>
@@ -18,7 +19,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
-#include <QSlider>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QUrl>
@@ -71,9 +71,8 @@ CSettingsPageView::CSettingsPageView(CPnPSettings* element, RDeviceContext& ctx,
     m_down = new QPushButton("<", m_sliderRow);
     m_down->setObjectName("settingsDown");
     m_down->setFixedWidth(28);
-    m_slider = new QSlider(Qt::Horizontal, m_sliderRow);
+    m_slider = new CDefaultTickSlider(Qt::Horizontal, m_sliderRow);
     m_slider->setObjectName("settingsSlider");
-    m_slider->setTickPosition(QSlider::TicksBelow);
     m_up = new QPushButton(">", m_sliderRow);
     m_up->setObjectName("settingsUp");
     m_up->setFixedWidth(28);
@@ -363,7 +362,7 @@ void CSettingsPageView::ShowValue() {
             m_slider->setRange(0, n->SliderRange());
             m_slider->setSingleStep(step);
             m_slider->setPageStep(step);
-            m_slider->setTickInterval(std::max(1, n->ValueToSlider(n->def)));
+            m_slider->SetDefaultTick(n->ValueToSlider(n->def));
             m_slider->setValue(n->ValueToSlider(n->value));
             m_valueText->setText(Q(n->DisplayText(n->value)));
         }

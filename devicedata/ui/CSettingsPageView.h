@@ -14,7 +14,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
-class QSlider;
+class CDefaultTickSlider;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -57,7 +57,7 @@ private:
     QCheckBox* m_check = nullptr;
     QWidget* m_sliderRow = nullptr;
     QPushButton* m_down = nullptr;
-    QSlider* m_slider = nullptr;
+    CDefaultTickSlider* m_slider = nullptr;
     QPushButton* m_up = nullptr;
     QLabel* m_valueText = nullptr;
     QComboBox* m_list = nullptr;

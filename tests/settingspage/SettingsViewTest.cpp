@@ -2,6 +2,7 @@
 // against a scripted device memory filled the way the simulator fills it.
 #include "SettingsFakes.h"
 #include "common/TempDir.h"
+#include "devicedata/ui/CDefaultTickSlider.h"
 #include "devicedata/ui/CSettingsPageView.h"
 #include "model/CPnPBlockSettings.h"
 #include "sim/SimFromModel.h"
@@ -16,6 +17,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -151,6 +153,42 @@ private slots:
         Bytes ycc = m_dev->engine.Get(0x3013, 3);
         QVERIFY(ycc[2] > 190);  // strong Cr for red
         QVERIFY(PnPBlockSealOk(m_dev->engine.Get(0x3000, 128)));
+    }
+
+    // One tick, where the default value sits, and none at the multiples of its position.
+    void sliderTickAtTheDefaultOnly() {
+        struct Case {
+            const char* node;
+            int tick;  // slider position of the default
+        } cases[] = {
+            {"Position Y", 40},             // 0..952, default 40
+            {"Position X", 1600},           // 0..1664, default 1600
+            {"Fade time (s)", 10},          // 0..100, default 10
+            {"Opacity (%)", 255},           // default at the end of the range
+        };
+        auto view = Open("Logo and caption");
+        QVERIFY(view);
+        for (const auto& c : cases) {
+            Choose(*view, c.node);
+            auto* slider = W<CDefaultTickSlider>(*view, "settingsSlider");
+            QVERIFY2(slider && slider->isVisible(), c.node);
+            QCOMPARE(slider->DefaultTick(), c.tick);
+            // Read the marks off the drawn slider: columns of the bottom rows that differ from
+            // the background. A one-pixel line is one column; the handle never reaches there.
+            {
+                // Only the drawing moves the handle out of the way: nothing is written.
+                const QSignalBlocker quiet(slider);
+                slider->setValue(slider->minimum() == c.tick ? slider->maximum() : slider->minimum());
+            }
+            const QImage img = slider->grab().toImage();
+            const int y = img.height() - 3;
+            const QRgb bg = img.pixel(0, y);
+            QList<int> marks;
+            for (int x = 0; x < img.width(); ++x)
+                if (img.pixel(x, y) != bg && (marks.isEmpty() || marks.back() != x - 1)) marks.append(x);
+            QCOMPARE(marks.size(), 1);
+            QVERIFY2(std::abs(marks.front() - slider->DefaultTickX()) <= 1, c.node);
+        }
     }
 
     void registerListWritesOneByte() {
