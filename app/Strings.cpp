@@ -25,6 +25,7 @@ const std::map<int, const char*>& Table() {
         {21203, "Error saving file!\n\n%1"},
         {21301, "Error opening image file:\n\n%1"},
         {21303, "Invalid image file format:\n\n%1"},
+        {21418, "Data will be written to device.\n\nDo you want to continue?"},
     };
     return t;
 }

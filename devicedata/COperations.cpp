@@ -100,7 +100,7 @@ int COperations::ScaleProgress(int value) const {
     case kOpReport:
         return step;
     case kOpSlotBlockWrite:
-        return value + 0x10000;
+        return value + (counter1 ? counter1 : 0x10000);  // counter1: the bytes read first
     case kOpProfileSave:
     case kOpProfileRestore: {
         // counter2: block size; profileDone: bytes of the block already done.

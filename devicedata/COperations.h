@@ -102,6 +102,8 @@ public:
     void Begin(int kind, int total, int64_t address = -1, Step onDone = {});
     // Multi-step operations that change kind midway (40 -> 41) keep everything else.
     void SetKind(int kind) { m_kind = kind; }
+    // From inside a step: the step that handles the next command's completion.
+    void ContinueWith(Step next) { m_step = std::move(next); }
     int Progress(int value);  // nonzero asks the link to abort
     void Completed(int result, int count);
     void End();

@@ -8,6 +8,7 @@
 #include <string>
 
 class CPnPModel;
+struct CMainSettings;
 
 // What the main window lends every page: the operation protocol, the engine, the one data
 // buffer for all transfers, the loaded model, and the connection facts pages need.
@@ -24,6 +25,8 @@ struct RDeviceContext {
     CPnPModel* model = nullptr;
     int interfaceChoice = 3;  // 0 RS-232, 1 RS-422, 2 RS-485, 3 Ethernet TCP, 4 Ethernet UDP
     std::string effectiveModelName;
+    // The window's remembered choices (folders, loading options); null without a window.
+    CMainSettings* settings = nullptr;
     // The Ethernet link stopped answering (checked before writing settings).
     std::function<bool()> notResponding = [] { return false; };
 };

@@ -62,6 +62,7 @@ CMainWin::CMainWin(QWidget* parent) : QWidget(parent) {
     s.localIp = m_settings.localIp;
     s.listedModelName = m_settings.modelName;
     s.Engine().SetVerify(m_settings.verifyWrite != 0);
+    s.Context().settings = &m_settings;
     s.onModelChanged = [this] { RebuildTabs(); };
     s.onBusListChanged = [this] {
         m_devicePage->BusListChanged();

@@ -1,8 +1,10 @@
 #include "ElementPages.h"
 
+#include "CBinView.h"
 #include "CControlsView.h"
 #include "CSerialView.h"
 #include "CStatusView.h"
+#include "model/CPnPBin.h"
 #include "model/CPnPControl.h"
 #include "model/CPnPSerial.h"
 #include "model/CPnPStatus.h"
@@ -19,5 +21,9 @@ void RegisterElementPages() {
     RegisterPageFactory(kPnPSerial, [](CPnPBlock* e, RDeviceContext& ctx, QWidget* parent) -> CPageView* {
         auto* s = dynamic_cast<CPnPSerial*>(e);
         return s ? new CSerialView(s, ctx, parent) : nullptr;
+    });
+    RegisterPageFactory(kPnPBin, [](CPnPBlock* e, RDeviceContext& ctx, QWidget* parent) -> CPageView* {
+        auto* b = dynamic_cast<CPnPBin*>(e);
+        return b ? new CBinView(b, ctx, parent) : nullptr;
     });
 }

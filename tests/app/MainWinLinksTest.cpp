@@ -1,0 +1,233 @@
+// The real window, with its own notifier and the engine's link threads, against varosim on
+// every connection an operator can choose: a settings page read in several commands, a setting
+// changed and found in the device's memory, "Reset to default" for all, "Stop operation"
+// during a long read, and "E&xit".
+#include "../eth/NetSim.h"
+#include "../link/LinkTestSupport.h"
+#include "app/ConfigStore.h"
+#include "app/ProgramFolder.h"
+#include "app/ui/CMainWin.h"
+#include "app/ui/CPageView.h"
+#include "common/TempDir.h"
+#include "devicedata/ui/CSettingsPageView.h"
+#include "model/CPnPGroupSettings.h"
+#include "model/CPnPSettings.h"
+#include "sim/CSimImage.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <filesystem>
+#include <memory>
+
+namespace {
+QString BinDir() { return qEnvironmentVariable("VARO_BIN_DIR") + "/"; }
+
+// A device memory byte range as the simulator keeps it: the direct region, or flash by region.
+std::vector<uint8_t> ImageBytes(const std::string& image, uint32_t address, size_t n) {
+    CSimImage img;
+    std::string err;
+    if (!img.OpenExisting(image, err)) return {};
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t a = address + uint32_t(i);
+        if (a >= 0xF0000000u)
+            out.push_back(img.Direct()[a - 0xF0000000u]);
+        else
+            out.push_back(img.Flash(a >> 28, a & 0x0FFFFFFFu));
+    }
+    return out;
+}
+
+int NodeIndex(CSettingsPageView* v, const QString& name) {
+    auto* el = static_cast<CPnPSettings*>(v->Element());
+    for (size_t i = 0; i < el->nodes.size(); ++i)
+        if (QString::fromStdString(el->nodes[i]->name) == name) return int(i);
+    return -1;
+}
+}  // namespace
+
+class MainWinLinksTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<TempDir> m_dir;
+    QStringList m_messages;
+    QStringList m_questions;
+
+    static bool Idle(CMainWin& w) { return !w.Ops().Busy(); }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<TempDir>();
+        SetProgramFolder(BinDir().toStdString());
+        AppStore().SetPath(m_dir->File("VaroConfig.ini"));
+        m_messages.clear();
+        m_questions.clear();
+    }
+
+    void operatorSessionOnEveryConnection_data() {
+        QTest::addColumn<int>("interface");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("stepUp");   // 1: ">" once, 0: "<" once
+        QTest::addColumn<int>("before");   // the setting's value as the device starts
+        QTest::addColumn<int>("longRead");  // bytes of the read that "Stop operation" ends
+
+        // RS-232 speaks the short frames of a logo inserter: register settings, each read with
+        // its limits in a command of its own.
+        QTest::newRow("RS-232") << 0 << "SD-OVL" << "Logo inserter" << "Position X (x4 pixels)" << 0 << 140
+                                << 0x10000;
+        // The others: a settings group of four block records, read one record per command.
+        QTest::newRow("RS-422") << 1 << "HD-OVL" << "Inputs" << "Input 3 delay (lines)" << 1 << 0 << 0x10000;
+        // RS-485: a device with a page flash chip, its model made by the test.
+        QTest::newRow("RS-485") << 2 << "BUS-OVL" << "Bus inserter" << "Position X" << 0 << 140 << 0x10000;
+        QTest::newRow("TCP") << 3 << "HD-OVL" << "Inputs" << "Input 3 delay (lines)" << 1 << 0 << 0x800000;
+        QTest::newRow("UDP") << 4 << "HD-OVL" << "Inputs" << "Input 3 delay (lines)" << 1 << 0 << 0x800000;
+    }
+
+    void operatorSessionOnEveryConnection() {
+        QFETCH(int, interface);
+        QFETCH(QString, model);
+        QFETCH(QString, page);
+        QFETCH(QString, setting);
+        QFETCH(int, stepUp);
+        QFETCH(int, before);
+        QFETCH(int, longRead);
+
+        std::string modelFile = BinDir().toStdString() + "ModelsPnP/" + model.toStdString() + ".xml";
+        if (model == "BUS-OVL") {
+            // Register settings in the first bytes of an AT45 page; the program folder is the
+            // test's own so the window finds the model by the signature.
+            std::filesystem::create_directories(m_dir->File("ModelsPnP"));
+            modelFile = m_dir->File("ModelsPnP/BUS-OVL.xml");
+            TempDir::WriteAll(modelFile, R"(<?xml version="1.0" encoding="ISO-8859-1"?>
+<device><pnp>
+  <settings name="Bus inserter" address="0x10000">
+    <node name="Line">
+      <node name="Termination" address="20" sim_min="0" sim_max="1" sim_default="1"/>
+    </node>
+    <node name="Logo">
+      <node name="Logo slot" address="0" sim_min="0" sim_max="3" sim_default="0">
+        <list value="0" name="Logo 1"/><list value="1" name="Logo 2"/>
+      </node>
+      <node name="Position X" address="5" sim_min="0" sim_max="148" sim_default="140" sim_step="1"/>
+      <node name="Position Y" address="10" sim_min="0" sim_max="130" sim_default="10" sim_step="1"/>
+      <node name="Blink" address="15" sim_min="0" sim_max="1" sim_default="0"/>
+    </node>
+  </settings>
+</pnp></device>
+)");
+            SetProgramFolder(m_dir->Path() + "/");
+        }
+        std::unique_ptr<SimProcess> serial;
+        std::unique_ptr<NetSim> net;
+        std::string image;
+        AppStore().WriteInt("Main", "Interface", interface);
+        if (interface <= 2) {
+            // Paced like the real line, so the long read is still running when Stop is pressed.
+            std::vector<std::string> args{"--model", modelFile, "--baud", "38400"};
+            if (interface == 0) args.insert(args.end(), {"--dialect", "short2"});
+            if (interface == 1) args.insert(args.end(), {"--dialect", "pointb"});
+            if (interface == 2) args.insert(args.end(), {"--dialect", "busb", "--bus-address", "17", "--chip", "AT45DB642D"});
+            serial = std::make_unique<SimProcess>(*m_dir, args);
+            QVERIFY(serial->Ready());
+            image = serial->Image();
+            AppStore().WriteInt("Main", "Port", 1);
+            AppStore().WriteString("Ports", "COM2", serial->Path());
+        } else {
+            const uint32_t ip = NetSim::NextAddress();
+            image = m_dir->File("dev.img");
+            net = std::make_unique<NetSim>(
+                std::vector<std::string>{interface == 3 ? "--tcp" : "--udp", IpToString(ip), "--model", modelFile},
+                image);
+            QVERIFY(net->Ready());
+            AppStore().WriteInt("Main", "ManualIP", 1);
+            AppStore().WriteInt("Main", "IP", IpToStored(ip));
+        }
+
+        CMainWin w;
+        w.messageHook = [this](const QString& t, MsgIcon) { m_messages << t; };
+        w.questionHook = [this](const QString& t, MsgIcon, bool) {
+            m_questions << t;
+            return true;
+        };
+        w.show();
+        w.Start();
+        // Detection: the bus scan first on RS-485, then the signature and the model's tabs.
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w) && w.Session().model, 60000);
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QCOMPARE(w.ModelLabel()->text(), model);
+        if (interface == 2) {
+            QCOMPARE(w.BusList()->count(), 1);
+            QCOMPARE(w.BusList()->currentText(), QString("017"));
+        }
+
+        // Opening the page reads it in several commands.
+        QVERIFY(w.SelectPage(page));
+        auto* view = qobject_cast<CSettingsPageView*>(w.CurrentPageView());
+        QVERIFY(view);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 60000);
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY(view->Tree()->topLevelItemCount() > 0);
+
+        // The operator picks the setting and clicks "<" or ">".
+        auto* el = static_cast<CPnPSettings*>(view->Element());
+        const int node = NodeIndex(view, setting);
+        QVERIFY(node >= 0);
+        const CPnPSettingsNode& n = *el->nodes[size_t(node)];
+        uint32_t at;
+        if (CPnPBlockSettings* block = PnPBlockOfNode(el, n))
+            at = block->address + n.address;
+        else
+            at = el->RegisterAddress(n);
+        QCOMPARE(int(ImageBytes(image, at, 1).at(0)), before);
+        view->Tree()->setCurrentItem(view->ItemOfNode(node));
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 30000);
+        auto* step = view->findChild<QPushButton*>(stepUp ? "settingsUp" : "settingsDown");
+        QVERIFY(step && step->isVisible() && step->isEnabled());
+        QTest::mouseClick(step, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 30000);
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        const int changed = stepUp ? before + 1 : before - 1;
+        QCOMPARE(int(ImageBytes(image, at, 1).at(0)), changed);
+
+        // "Reset to default" on the setting's heading asks, then writes the defaults back: every
+        // register of register settings, the whole record of the heading's block.
+        QTreeWidgetItem* heading = view->ItemOfNode(node)->parent();
+        QVERIFY(heading);
+        view->Tree()->setCurrentItem(heading);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 30000);
+        auto* reset = view->findChild<QPushButton*>("settingsReset");
+        QVERIFY(reset && reset->isEnabled());
+        QTest::mouseClick(reset, Qt::LeftButton);
+        QCOMPARE(m_questions, QStringList{"Reset all settings to default?"});
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 60000);
+        QCOMPARE(m_messages, QStringList{"Write complete."});
+        QCOMPARE(int(ImageBytes(image, at, 1).at(0)), int(n.def));
+        m_messages.clear();
+
+        // A long read, begun the way a page begins one; "Stop operation" ends it.
+        RDeviceContext& ctx = w.Session().Context();
+        ctx.ops->Begin(kOpSlotRead, longRead);
+        ctx.engine->StartCommand(longRead, 3, 0, ctx.buffer);
+        QTRY_VERIFY_WITH_TIMEOUT(w.ActivityLabel()->text().startsWith("Reading @"), 10000);
+        QVERIFY(!w.ExitButton()->isEnabled());
+        QVERIFY(!w.TopTabs()->isEnabled());
+        QTest::mouseClick(w.StopButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 30000);
+        QCOMPARE(m_messages, QStringList{"Operation aborted."});
+
+        // "E&xit" closes the window.
+        QVERIFY(w.ExitButton()->isEnabled());
+        QTest::mouseClick(w.ExitButton(), Qt::LeftButton);
+        QVERIFY(!w.isVisible());
+    }
+};
+
+QTEST_MAIN(MainWinLinksTest)
+#include "MainWinLinksTest.moc"
