@@ -144,7 +144,8 @@ bool CDeviceSession::SignatureRead() {
     m->SetLanguage(language);
     m->SetProgramFolder(programFolder);
     const std::string path = programFolder + "ModelsPnP/" + text + ".xml";
-    const int r = m->Load(ResolveDataPath(programFolder, "ModelsPnP/" + text + ".xml"));
+    const std::string file = SignatureModelPath(programFolder, text);
+    const int r = file.empty() ? int(kPnPCannotOpen) : m->Load(file);
     if (r == 0) {
         model = std::move(m);
     } else if (r == 1) {

@@ -1,5 +1,7 @@
 #include "ModelDetection.h"
 
+#include "app/ProgramFolder.h"
+
 #include <dirent.h>
 #include <strings.h>
 
@@ -13,6 +15,14 @@ std::string EvaluateSignature(const uint8_t* bytes, size_t size) {
     }
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
     return text;
+}
+
+std::string SignatureModelPath(const std::string& programFolder, const std::string& signature) {
+    // The signature comes from the device: it names a file in ModelsPnP/ and nothing else.
+    if (signature.empty() || signature.find_first_of("/\\") != std::string::npos ||
+        signature.find("..") != std::string::npos)
+        return {};
+    return ResolveDataPath(programFolder, "ModelsPnP/" + signature + ".xml");
 }
 
 std::vector<std::string> ListModelsWithoutSignature(const std::string& folder) {

@@ -8,6 +8,10 @@
 // ASCII, trailing white space removed. Empty: the device has no signature.
 std::string EvaluateSignature(const uint8_t* bytes, size_t size);
 
+// The model file a signature names: ModelsPnP/<signature>.xml in the program folder, or ""
+// when the signature could reach outside that folder (a path separator or "..").
+std::string SignatureModelPath(const std::string& programFolder, const std::string& signature);
+
 // The names (file name without ".xml") of the models without signature in folder, in the
 // order the file system lists them.
 std::vector<std::string> ListModelsWithoutSignature(const std::string& folder);

@@ -97,6 +97,21 @@ TEST_F(Session, UnknownSignatureAndMissingListedModel) {
     EXPECT_TRUE(s.listedModelName.empty());
 }
 
+TEST_F(Session, SignatureWithAPathFindsNoModelFile) {
+    // ModelsOld/VOL-100.xml exists in the program folder; the signature must not reach it.
+    ASSERT_TRUE(std::filesystem::exists(BinDir() + "ModelsOld/VOL-100.xml"));
+    uint32_t ip = NetSim::NextAddress();
+    NetSim sim({"--tcp", IpToString(ip), "--signature", "../ModelsOld/VOL-100"}, dir.File("dev.img"));
+    ASSERT_TRUE(sim.Ready());
+    s.deviceIp = ip;
+    s.Redetect();
+    Run();
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].find("Plug&Play information file for this model [../ModelsOld/VOL-100] not found!"), 0u)
+        << ui.messages[0];
+    EXPECT_EQ(s.model, nullptr);
+}
+
 TEST_F(Session, EthernetWithoutAddressReadsNothing) {
     s.deviceIp = 0;
     s.Redetect();

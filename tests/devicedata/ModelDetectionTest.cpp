@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 TEST(ModelDetection, SignatureText) {
     struct Case {
@@ -38,4 +39,21 @@ TEST(ModelDetection, ModelsWithoutSignatureList) {
     auto names = ListModelsWithoutSignature(dir.Path());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"SD-1", "SD-2"}));
+}
+
+TEST(ModelDetection, SignatureNamesAFileInModelsPnPOnly) {
+    TempDir dir;
+    for (const char* sub : {"ModelsPnP/sub", "ModelsOld"}) std::filesystem::create_directories(dir.File(sub));
+    TempDir::WriteAll(dir.File("ModelsPnP/HD-1.xml"), "<x/>");
+    TempDir::WriteAll(dir.File("ModelsPnP/sub/in.xml"), "<x/>");
+    TempDir::WriteAll(dir.File("ModelsOld/old.xml"), "<x/>");
+    TempDir::WriteAll(dir.File("outside.xml"), "<x/>");
+    const std::string folder = dir.Path() + "/";
+    EXPECT_EQ(SignatureModelPath(folder, "HD-1"), dir.File("ModelsPnP/HD-1.xml"));
+    EXPECT_EQ(SignatureModelPath(folder, "hd-1"), dir.File("ModelsPnP/HD-1.xml"));  // any case, as on the PC
+    EXPECT_EQ(SignatureModelPath(folder, "V1.2"), dir.File("ModelsPnP/V1.2.xml"));  // a dot alone is fine
+    // Every one of these would open an existing file if it were let through.
+    for (const char* sig : {"../outside", "..\\outside", "../ModelsOld/old", "sub/in", "sub\\in", "/etc/hostname",
+                            "x/../HD-1", "..", "..HD-1"})
+        EXPECT_EQ(SignatureModelPath(folder, sig), "") << sig;
 }
