@@ -81,8 +81,9 @@ bool DecodeBmp(const uint8_t* d, size_t n, ImageData& out, std::string* err, int
             int count = comp == 6 ? 4 : 3;
             const uint8_t* m;
             if (hs >= 52) {
+                // The masks the header holds: three in a 52-byte one (no alpha), four from 56.
                 m = ih + 40;
-                if (hs >= 56) count = 4;
+                count = hs >= 56 ? 4 : 3;
             } else {
                 if (pos + size_t(count) * 4 > n) return Fail(err, "BMP masks truncated");
                 m = d + pos;

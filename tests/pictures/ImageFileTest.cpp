@@ -2,6 +2,9 @@
 // frames, JPEG and PNG, and refusal of corrupt or truncated files.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
+
 #include "ImageFixtures.h"
 #include "common/TempDir.h"
 #include "pictures/CPicture.h"
@@ -68,6 +71,40 @@ TEST(ImageFile, BmpVariants) {
         ASSERT_TRUE(DecodeImage(b.data(), b.size(), -1, d, &err)) << c.name << ": " << err;
         ExpectSame(d, img, c.alpha, c.name, c.rb, c.gb, c.bb);
     }
+}
+
+TEST(ImageFile, BmpMasksAreReadOnlyFromTheHeaderThatHoldsThem) {
+    // 32-bit alpha bit fields (compression 6) in a 52-byte header: it holds the colour masks
+    // only, so there is no alpha mask and the pixels that follow are not one.
+    auto make = [](bool withPixels) {
+        Bytes b(14 + 52, 0);
+        b[0] = 'B';
+        b[1] = 'M';
+        b[10] = 14 + 52;
+        b[14] = 52;
+        b[18] = 2;   // width
+        b[22] = 1;   // height
+        b[26] = 1;   // planes
+        b[28] = 32;  // bits
+        b[30] = 6;   // alpha bit fields
+        const uint32_t masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
+        for (int i = 0; i < 3; ++i)
+            for (int k = 0; k < 4; ++k) b[14 + 40 + size_t(4 * i + k)] = uint8_t(masks[i] >> (8 * k));
+        if (withPixels) b.insert(b.end(), {0x33, 0x22, 0x11, 0x80, 0x66, 0x55, 0x44, 0x00});
+        return b;
+    };
+    Bytes b = make(true);
+    ImageData d;
+    std::string err;
+    ASSERT_TRUE(DecodeImage(b.data(), b.size(), -1, d, &err)) << err;
+    EXPECT_FALSE(d.hasAlpha);
+    EXPECT_EQ(Px(d, 0, 0), 0xFF332211u);
+    EXPECT_EQ(Px(d, 1, 0), 0xFF665544u);
+    // The header alone, in a buffer of exactly its size: refused without reading past it.
+    Bytes bare = make(false);
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[bare.size()]);
+    std::memcpy(exact.get(), bare.data(), bare.size());
+    EXPECT_FALSE(DecodeBmp(exact.get(), bare.size(), d, &err, kDefaultMaxImagePixels));
 }
 
 TEST(ImageFile, BmpRleAbsoluteRunsAndDelta) {
