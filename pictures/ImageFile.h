@@ -28,9 +28,11 @@ struct ImageData {
     const uint8_t* Row(int y) const { return rgba.data() + size_t(y) * size_t(width) * 4; }
 };
 
-// A decoder refuses images larger than this (pixels), before allocating anything for them.
-constexpr int64_t kDefaultMaxImagePixels = int64_t(1) << 26;
-constexpr int kMaxImageSide = 32768;
+// No element takes a picture wider or higher than 8192 (the model elements' limit), nor one
+// larger than 8K-class: a decoder refuses anything bigger before allocating for it. Decoders
+// of formats whose compression has a ratio limit also refuse sizes the data cannot hold.
+constexpr int kMaxImageSide = 8192;
+constexpr int64_t kDefaultMaxImagePixels = int64_t(8192) * 4320;
 
 // The format is told from the content, never from a file name.
 ImageFormat DetectImageFormat(const uint8_t* data, size_t size);

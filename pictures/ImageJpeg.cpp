@@ -65,6 +65,15 @@ bool DecodeJpeg(const uint8_t* data, size_t size, ImageData& out, std::string* e
         std::strcpy(jerr.message, "JPEG size out of range");
         longjmp(jerr.jump, 1);
     }
+    // A sequential Huffman scan of every component spends at least two bits (a DC code and an
+    // end of block) on each 8 x 8 block, and whatever the sampling factors the components'
+    // blocks together number at least half the picture's 8 x 8 cells: 512 pixels per byte at
+    // most. Progressive and arithmetic-coded files have no such bound and keep the absolute one.
+    if (!cinfo.progressive_mode && !cinfo.arith_code && cinfo.comps_in_scan == cinfo.num_components &&
+        uint64_t(cinfo.image_width) * cinfo.image_height > uint64_t(size) * 512 + 4096) {
+        std::strcpy(jerr.message, "JPEG data too short for its size");
+        longjmp(jerr.jump, 1);
+    }
     bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_start_decompress(&cinfo);

@@ -1,6 +1,7 @@
 // PNG reading through libpng, from memory.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 
@@ -26,6 +27,21 @@ void ErrorFn(png_structp png, png_const_charp msg) {
     png_longjmp(png, 1);
 }
 void WarnFn(png_structp, png_const_charp) {}
+
+// Bytes of compressed image data in the file: the IDAT chunks' lengths, walked without libpng.
+uint64_t CompressedImageBytes(const uint8_t* d, size_t n) {
+    uint64_t total = 0;
+    for (size_t pos = 8; pos + 8 <= n;) {
+        uint64_t len = uint64_t(d[pos]) << 24 | uint64_t(d[pos + 1]) << 16 | uint64_t(d[pos + 2]) << 8 | d[pos + 3];
+        if (std::memcmp(d + pos + 4, "IDAT", 4) == 0) total += std::min<uint64_t>(len, n - pos - 8);
+        if (std::memcmp(d + pos + 4, "IEND", 4) == 0) break;
+        pos += size_t(std::min<uint64_t>(len + 12, n - pos));
+    }
+    return total;
+}
+
+// Deflate turns one bit into at most 1032 bytes (a 258-byte match in two one-bit codes).
+constexpr uint64_t kDeflateMaxRatio = 1032;
 }  // namespace
 
 bool DecodePng(const uint8_t* data, size_t size, ImageData& out, std::string* err, int64_t maxPixels) {
@@ -56,6 +72,11 @@ bool DecodePng(const uint8_t* data, size_t size, ImageData& out, std::string* er
     png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
     int colorType = png_get_color_type(png, info);
     if (int64_t(w) * int64_t(h) > maxPixels) png_error(png, "PNG size out of range");
+    // Even without interlacing every row is a filter byte and its packed samples; data that
+    // cannot inflate to that much is refused before the picture is allocated.
+    uint64_t rowBytes = (uint64_t(w) * png_get_channels(png, info) * png_get_bit_depth(png, info) + 7) / 8;
+    if (uint64_t(h) * (1 + rowBytes) > kDeflateMaxRatio * CompressedImageBytes(data, size) + 64)
+        png_error(png, "PNG image data too short for its size");
     bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
     png_set_expand(png);  // palette to RGB, grey below 8 bits to 8, tRNS to alpha
     png_set_strip_16(png);

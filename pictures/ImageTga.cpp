@@ -55,7 +55,8 @@ bool DecodeTga(const uint8_t* d, size_t n, ImageData& out, std::string* err, int
     if (mapped ? !(depth == 8 || depth == 16)
                : grey ? !(depth == 8 || depth == 16) : !(depth == 15 || depth == 16 || depth == 24 || depth == 32))
         return Fail(err, "unsupported TGA pixel depth");
-    if (w == 0 || h == 0 || int64_t(w) * h > maxPixels) return Fail(err, "TGA size out of range");
+    if (w == 0 || h == 0 || w > kMaxImageSide || h > kMaxImageSide || int64_t(w) * h > maxPixels)
+        return Fail(err, "TGA size out of range");
 
     size_t pos = 18 + size_t(idLen);
     std::vector<uint8_t> map;  // RGBA entries
@@ -72,13 +73,16 @@ bool DecodeTga(const uint8_t* d, size_t n, ImageData& out, std::string* err, int
     size_t avail = n - pos;
     uint64_t count = uint64_t(w) * uint64_t(h);
     if (!rle && avail < count * bpp) return Fail(err, "TGA data truncated");
-    if (rle && uint64_t(avail) * 128 < count * 1) return Fail(err, "TGA data truncated");
+    // A packet is a header byte and at least one pixel value and stands for at most 128 pixels.
+    if (rle && uint64_t(avail / (1 + bpp)) * 128 < count) return Fail(err, "TGA data truncated");
 
     // Unpack into the file's pixel order, then place rows and columns by the origin bits.
-    std::vector<uint8_t> raw(size_t(count) * bpp);
-    if (!rle) {
-        std::memcpy(raw.data(), d + pos, raw.size());
-    } else {
+    // Plain data is that already.
+    std::vector<uint8_t> raw;
+    const uint8_t* pixels = d + pos;
+    if (rle) {
+        raw.resize(size_t(count) * bpp);
+        pixels = raw.data();
         const uint8_t* s = d + pos;
         size_t i = 0, o = 0;
         while (o < raw.size()) {
@@ -106,7 +110,7 @@ bool DecodeTga(const uint8_t* d, size_t n, ImageData& out, std::string* err, int
     for (int r = 0; r < h; ++r) {
         uint8_t* orow = out.Row(topFirst ? r : h - 1 - r);
         for (int c = 0; c < w; ++c) {
-            const uint8_t* p = &raw[(size_t(r) * size_t(w) + size_t(c)) * bpp];
+            const uint8_t* p = pixels + (size_t(r) * size_t(w) + size_t(c)) * bpp;
             uint8_t* o = orow + size_t(rightToLeft ? w - 1 - c : c) * 4;
             if (mapped) {
                 int idx = (depth == 8 ? p[0] : (p[0] | p[1] << 8)) - cmFirst;
