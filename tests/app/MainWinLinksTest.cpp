@@ -10,18 +10,21 @@
 #include "app/ui/CPageView.h"
 #include "common/TempDir.h"
 #include "devicedata/ui/CSettingsPageView.h"
+#include "devicedata/ui/elements/CBinView.h"
 #include "model/CPnPGroupSettings.h"
 #include "model/CPnPSettings.h"
 #include "sim/CSimImage.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -226,6 +229,122 @@ private slots:
         QVERIFY(w.ExitButton()->isEnabled());
         QTest::mouseClick(w.ExitButton(), Qt::LeftButton);
         QVERIFY(!w.isVisible());
+    }
+
+    // The binary data page: "Load" a file, "Write" it into a slot through the item menu.
+    void binPageLoadAndWrite_data() {
+        QTest::addColumn<int>("interface");
+        // RS-232 writes a small slot by reading and writing back the 64 KB blocks around it.
+        QTest::newRow("RS-232") << 0;
+        QTest::newRow("TCP") << 3;
+    }
+
+    void binPageLoadAndWrite() {
+        QFETCH(int, interface);
+        const std::string models = m_dir->File("ModelsPnP");
+        std::filesystem::create_directories(models);
+        std::string modelFile;
+        if (interface == 0) {
+            modelFile = models + "/BIN-232.xml";
+            TempDir::WriteAll(modelFile, R"(<?xml version="1.0" encoding="ISO-8859-1"?>
+<device><pnp>
+  <settings name="Unit" address="0x1F0000">
+    <node name="Unit"><node name="Mode" address="0" sim_min="0" sim_max="1" sim_default="0"/></node>
+  </settings>
+  <bin name="Font" size="64000" extensions="bin" info="Character generator font.">
+    <item name="Font 1" address="0x123456"/>
+  </bin>
+</pnp></device>
+)");
+        } else {
+            modelFile = BinDir().toStdString() + "ModelsPnP/HD-OVL.xml";
+        }
+        SetProgramFolder(interface == 0 ? m_dir->Path() + "/" : BinDir().toStdString());
+        std::unique_ptr<SimProcess> serial;
+        std::unique_ptr<NetSim> net;
+        std::string image;
+        AppStore().WriteInt("Main", "Interface", interface);
+        if (interface == 0) {
+            serial = std::make_unique<SimProcess>(
+                *m_dir, std::vector<std::string>{"--model", modelFile, "--dialect", "short2"});
+            QVERIFY(serial->Ready());
+            image = serial->Image();
+            AppStore().WriteString("Ports", "COM1", serial->Path());
+        } else {
+            const uint32_t ip = NetSim::NextAddress();
+            image = m_dir->File("dev.img");
+            net = std::make_unique<NetSim>(std::vector<std::string>{"--tcp", IpToString(ip), "--model", modelFile}, image);
+            QVERIFY(net->Ready());
+            AppStore().WriteInt("Main", "ManualIP", 1);
+            AppStore().WriteInt("Main", "IP", IpToStored(ip));
+        }
+        const uint32_t slotAt = interface == 0 ? 0x123456 : 0x010000;
+        const int size = interface == 0 ? 64000 : 16384;
+        if (interface == 0) {
+            // Device data beside the slot, in both of its blocks, that the write must keep.
+            std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+            for (uint32_t at : {slotAt - 16, slotAt + uint32_t(size)}) {
+                f.seekp(std::streamoff(CSimImage::kHeaderBytes + CSimImage::kDirectBytes + at));
+                for (int i = 0; i < 16; ++i) f.put(char(~uint8_t(0x40 + i)));  // flash is kept inverted
+            }
+            QVERIFY(f.good());
+        }
+
+        CMainWin w;
+        w.messageHook = [this](const QString& t, MsgIcon) { m_messages << t; };
+        w.questionHook = [this](const QString& t, MsgIcon, bool) {
+            m_questions << t;
+            return true;
+        };
+        w.show();
+        w.Start();
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w) && w.Session().model, 60000);
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY(interface == 0 ? w.SelectPage("Font") : w.SelectPage("Pictures", "Character generator font"));
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 30000);
+        auto* view = qobject_cast<CBinView*>(w.CurrentPageView());
+        QVERIFY(view);
+        QVERIFY(!view->WriteButton()->isEnabled());  // nothing loaded yet
+
+        // A file of the wrong size is refused (HD-OVL's font must be exact); then the right one.
+        std::vector<uint8_t> data(static_cast<size_t>(size));
+        for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 13 + 5);
+        const std::string file = m_dir->File("font.bin");
+        if (interface == 3) {
+            TempDir::WriteAll(file, std::string(100, 'x'));
+            view->chooseFile = [&](const QString&, const QString&) { return QString::fromStdString(file); };
+            QTest::mouseClick(view->LoadButton(), Qt::LeftButton);
+            QCOMPARE(m_messages, QStringList{"Unsupported file size!\n\nFile size should be exactly 16384 bytes."});
+            QVERIFY(!view->WriteButton()->isEnabled());
+            m_messages.clear();
+        }
+        TempDir::WriteAll(file, std::string(data.begin(), data.end()));
+        QString folderAsked;
+        view->chooseFile = [&](const QString& folder, const QString&) {
+            folderAsked = folder;
+            return QString::fromStdString(file);
+        };
+        QTest::mouseClick(view->LoadButton(), Qt::LeftButton);
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY(view->WriteButton()->isEnabled());
+        QCOMPARE(QString::fromStdString(w.Settings().binPath), QString::fromStdString(m_dir->Path() + "/"));
+
+        const std::vector<uint8_t> before = ImageBytes(image, slotAt & ~0xFFFFu, 0x20000);
+        QVERIFY(!before.empty());
+        QCOMPARE(view->WriteMenu()->actions().size(), interface == 0 ? 1 : 2);
+        view->WriteMenu()->actions().at(0)->trigger();
+        QCOMPARE(m_questions, QStringList{"Data will be written to device.\n\nDo you want to continue?"});
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 60000);
+        QCOMPARE(m_messages, QStringList{"Write complete."});
+        QVERIFY(ImageBytes(image, slotAt, data.size()) == data);
+        if (interface == 0) {
+            // The rest of both blocks came back as it was.
+            const std::vector<uint8_t> after = ImageBytes(image, slotAt & ~0xFFFFu, 0x20000);
+            QCOMPARE(int(after[(slotAt & 0xFFFF) - 1]), 0x4F);
+            const size_t off = slotAt & 0xFFFF;
+            QVERIFY(std::equal(before.begin(), before.begin() + long(off), after.begin()));
+            QVERIFY(std::equal(before.begin() + long(off + data.size()), before.end(), after.begin() + long(off + data.size())));
+        }
     }
 };
 
