@@ -77,7 +77,12 @@ CLinkWaiter::Completion CLinkWaiter::Wait(CSerial* engine, int timeoutMs, int qu
             if (Clock::now() >= deadline) return giveUp();
             if (deadline < until) until = deadline;
         }
-        if (quietMs >= 0 && SteadyMs() - m_lastHeardMs.load() >= quietMs) return giveUp();
+        if (quietMs >= 0) {
+            const int64_t left = m_lastHeardMs.load() + quietMs - SteadyMs();
+            if (left <= 0) return giveUp();
+            const auto quietAt = Clock::now() + std::chrono::milliseconds(left);
+            if (quietAt < until) until = quietAt;
+        }
         if (m_progressDue && m_progressAt < until) until = m_progressAt;
         // Progress that falls due before the planned wake-up wakes it early.
         m_cv.wait_until(lock, until, [&] { return !m_queue.empty() || (m_progressDue && m_progressAt < until); });

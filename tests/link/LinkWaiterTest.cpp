@@ -3,6 +3,7 @@
 // reaches the worker.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -133,3 +134,29 @@ TEST(LinkWaiter, AHeldBackValueIsDeliveredWithoutWaitingForMore) {
     EXPECT_LT(seen.back().second - t0, 500ms);
 }
 }  // namespace
+
+// varoctl never waits for ever: progress keeps a long command alive, silence ends the wait,
+// and the given-up command's late blocking completion does not hold its worker.
+TEST(LinkWaiter, SilenceGivesTheCommandUp) {
+    CLinkWaiter waiter;
+    std::atomic<bool> released{false};
+    std::atomic<int> lateAnswer{-1};
+    std::thread worker([&] {
+        for (int i = 1; i <= 6; ++i) {  // 300 ms of steps, each well inside the quiet limit
+            waiter.LinkProgress(i);
+            std::this_thread::sleep_for(50ms);
+        }
+        std::this_thread::sleep_for(400ms);  // then silence
+        lateAnswer = waiter.LinkProgress(7);
+        waiter.LinkCompleted(kLinkOk, 0, true);
+        released = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const CLinkWaiter::Completion c = waiter.Wait(nullptr, -1, 150);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(c.result, -1);
+    EXPECT_GE(waited, 400ms);  // the steps kept it waiting past several quiet limits
+    worker.join();
+    EXPECT_TRUE(released.load());
+    EXPECT_EQ(lateAnswer.load(), 1);  // the given-up command is told to abort
+}
