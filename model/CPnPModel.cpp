@@ -56,7 +56,7 @@ std::unique_ptr<CPnPBlock> PnPCreateElement(const TiXmlElement* e, int kind, con
 namespace {
 // Real model files nest a few levels; the XML parser and the element readers recurse once per
 // level, so a document nested deeper than this is refused before it can exhaust the stack.
-constexpr int kMaxNesting = 512;
+constexpr int kMaxNesting = kPnPMaxNesting;
 // Far beyond any model file; a larger file is not read into memory.
 constexpr long kMaxModelFileBytes = 64L << 20;
 

@@ -13,6 +13,10 @@ enum PnPLoadResult : int {
     kPnPNoModel = 2,     // parsed, but no root element or no "pnp" child in it
 };
 
+// Deepest element nesting a model document may have (the root counts as 1); a deeper one is
+// refused as corrupt before the recursive parser and element readers see it.
+constexpr int kPnPMaxNesting = 512;
+
 // The loaded device model: its elements, the pages shown to the operator and their groups.
 class CPnPModel {
 public:

@@ -1,9 +1,13 @@
 // Writes small valid files of each image format as starting points for the fuzz targets:
-// fuzz-seeds/<format>/<n>. Made at build time so no binary fixture is kept in the tree.
+// fuzz-seeds/<format>/<n>, and the same behind the control bytes of the loader and raw targets. Made at build time so no binary fixture is kept in the tree.
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "ImageFixtures.h"
+#include "pictures/CPicture.h"
+#include "pictures/PictureConvert.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
@@ -30,5 +34,29 @@ int main(int argc, char** argv) {
     for (int t : {0, 2, 3, 4, 6}) put("png", n++, MakePng(t == 0 || t == 4 ? few : img, t));
     put("jpeg", 0, MakeJpeg(img, 80));
     put("jpeg", 1, MakeJpeg(few, 50, true));
+
+    // The whole loader: two bytes of load mode and size in front of a file of each format.
+    n = 0;
+    for (const char* fmt : {"bmp", "tga", "gif", "png", "jpeg"})
+        for (const auto& e : std::filesystem::directory_iterator(root / fmt)) {
+            std::ifstream f(e.path(), std::ios::binary);
+            Bytes file((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+            Bytes b = {uint8_t(0x80 | (n % 6)), uint8_t(n % 3 ? 0x23 : 0)};
+            b.insert(b.end(), file.begin(), file.end());
+            put("any", n++, b);
+        }
+    // Raw device files: format, line length and height, then the bytes of a picture in it.
+    n = 0;
+    for (int format : {0, 1, 2, 3, 4}) {
+        const int lineLength = 10, height = 5;
+        CPicture pic(lineLength, height);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < lineLength; ++x) pic.At(x, y) = img.At(x % img.w, y % img.h);
+        Bytes raw(DeviceBufferSize(format, lineLength, height));
+        PictureToDevice(pic, format & 1, format, 100, raw.data(), raw.size(), 0);
+        Bytes b = {uint8_t(format | (format & 1 ? 0x80 : 0)), uint8_t(lineLength), uint8_t(height)};
+        b.insert(b.end(), raw.begin(), raw.end());
+        put("raw", n++, b);
+    }
     return 0;
 }
