@@ -68,6 +68,12 @@ bool CSimDevice::FlashIndex(uint32_t addr, uint32_t& region, uint32_t& index) co
     return true;
 }
 
+bool CSimDevice::IsRegister(uint32_t index) const {
+    for (const RSimRange& r : m_cfg.registers)
+        if (index >= r.address && index - r.address < r.size) return true;
+    return false;
+}
+
 bool CSimDevice::ReadLinear(uint32_t count, std::vector<uint8_t>& out) {
     if (m_sigMode) {
         // The model signature: a zero-padded text at the signature address.
@@ -109,7 +115,14 @@ int CSimDevice::BlockCommand(uint8_t cmd, const uint8_t* d, int n, int64_t now, 
     if (cmd == writeCmd) {
         uint32_t idx;
         if (m_sigMode || !LinearIndex(m_addr, idx) || idx + uint32_t(n) > m_img.FlashBytes()) return 3;
-        for (int i = 0; i < n; ++i) m_img.ProgramFlash(0, idx + uint32_t(i), d[i]);
+        // Registers take the byte as it is; flash only loses bits.
+        for (int i = 0; i < n; ++i) {
+            const uint32_t at = idx + uint32_t(i);
+            if (IsRegister(at))
+                m_img.SetFlash(0, at, d[i]);
+            else
+                m_img.ProgramFlash(0, at, d[i]);
+        }
         m_addr += uint32_t(n);
         return 0;
     }
@@ -117,7 +130,14 @@ int CSimDevice::BlockCommand(uint8_t cmd, const uint8_t* d, int n, int64_t now, 
         uint32_t idx;
         if (!LinearIndex(m_addr, idx)) return 3;
         const uint32_t block = idx & ~0xFFFFu;
-        m_img.EraseFlash(0, block, std::min<uint32_t>(0x10000, m_img.FlashBytes() - block));
+        const uint32_t count = std::min<uint32_t>(0x10000, m_img.FlashBytes() - block);
+        // An erase leaves the registers in the block as they were.
+        std::vector<std::pair<uint32_t, uint8_t>> kept;
+        for (const RSimRange& r : m_cfg.registers)
+            for (uint32_t a = std::max(r.address, block); a < std::min<uint64_t>(uint64_t(r.address) + r.size, block + count); ++a)
+                kept.emplace_back(a, m_img.Flash(0, a));
+        m_img.EraseFlash(0, block, count);
+        for (const auto& [a, v] : kept) m_img.SetFlash(0, a, v);
         ++m_erases;
         started = true;
         return 0;

@@ -6,6 +6,12 @@
 #include "link/FlashChips.h"
 #include "sim/CSimImage.h"
 
+// A run of device memory: [address, address + size).
+struct RSimRange {
+    uint32_t address;
+    uint32_t size;
+};
+
 // Which frames the simulated device speaks.
 enum class SimDialect { Short1, Short2, Bus, BusB, PointB };
 bool SimDialectFromName(const std::string& name, SimDialect& d);
@@ -25,6 +31,9 @@ struct RSimDeviceConfig {
     int acceptMs = 0;
     // After reinitialise the device restarts: no reply, and silence for this long.
     int reinitSilenceMs = 0;
+    // Short and bus-classic dialects: the device's registers (register settings, controls,
+    // status), plain memory among the flash addresses, as the direct region is on the others.
+    std::vector<RSimRange> registers;
 };
 
 // One simulated device: memory image, flash chip emulation and command handling, without any
@@ -57,6 +66,7 @@ private:
     bool FlashIndex(uint32_t addr, uint32_t& region, uint32_t& index) const;
     bool LinearIndex(uint32_t addr, uint32_t& index) const;
     bool ReadLinear(uint32_t count, std::vector<uint8_t>& out);
+    bool IsRegister(uint32_t index) const;
 
     RSimDeviceConfig m_cfg;
     CSimImage& m_img;

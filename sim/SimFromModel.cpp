@@ -102,6 +102,10 @@ private:
         m_out.writes.push_back({address, std::move(bytes)});
     }
 
+    void Registers(uint32_t address, int32_t size) {
+        if (address < kDirectRegion && size > 0) m_out.registers.push_back({address, uint32_t(size)});
+    }
+
     void Extent(const CPnPBlock& b) {
         for (const auto& it : b.items) Need(it->address, it->size);
         switch (b.kind) {
@@ -193,6 +197,7 @@ private:
             uint8_t st = pick("sim_step", n.step ? n.step : 1);
             uint8_t val = pick("sim_value", df);
             Write(s.RegisterAddress(n), {val, mn, mx, df, st});
+            Registers(s.RegisterAddress(n), 5);
         }
     }
 
@@ -215,6 +220,7 @@ private:
 
     void Controls(const CPnPControl& c, const TiXmlElement* e) {
         if (c.size <= 0) return;
+        Registers(c.address, c.size);
         std::vector<uint8_t> rec = SimHexBytes(Attr(e, "sim_value") ? Attr(e, "sim_value") : "", size_t(c.size));
         rec.resize(size_t(c.size), 0);
         std::vector<const TiXmlElement*> xml;
@@ -229,6 +235,7 @@ private:
 
     void Status(const CPnPStatus& s, const TiXmlElement* e) {
         if (s.size <= 0) return;
+        Registers(s.address, s.size);
         std::vector<uint8_t> rec = SimHexBytes(Attr(e, "sim_value") ? Attr(e, "sim_value") : "", size_t(s.size));
         rec.resize(size_t(s.size), 0);
         std::vector<const TiXmlElement*> xml;

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/CSimDevice.h"
+
 // What a simulated device's memory must hold to look like the device a model file describes.
 // Built from the model alone plus the hint attributes beginning "sim_" that the configuration
 // program ignores:
@@ -24,6 +26,9 @@ struct SimModelImage {
     std::string signature;   // empty: a device without signature
     std::vector<uint8_t> identity;
     std::vector<SimWrite> writes;  // in order; later writes win where they overlap
+    // The device's registers below the direct region: each register setting with its limits,
+    // the controls and status records. Plain memory on a block-family device.
+    std::vector<RSimRange> registers;
     std::vector<std::string> missingFiles;
     // Highest flash offset (address bits 0-27, direct region excluded) that the model names,
     // plus one: the simulated chip must be at least this large.

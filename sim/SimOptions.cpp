@@ -187,6 +187,26 @@ std::vector<RSimOption>& SimOptionTable() {
          [](RSimOptions& o, const std::string& v, std::string& e) {
              return IntOption(v, 0, 600000, o.reinitSilenceMs, "--reinit-silence", e);
          }},
+        {"--registers", "LIST", "short and bus dialects: ADDR+SIZE,... are registers, plain memory that writes "
+                                "set and erases keep (--model adds those of the model)",
+         [](RSimOptions& o, const std::string& v, std::string& e) {
+             size_t pos = 0;
+             while (pos <= v.size()) {
+                 size_t end = v.find(',', pos);
+                 if (end == std::string::npos) end = v.size();
+                 const std::string item = v.substr(pos, end - pos);
+                 const size_t plus = item.find('+');
+                 long a, n;
+                 if (plus == std::string::npos || !ParseInt(item.substr(0, plus), 0, 0xFFFFFF, a) ||
+                     !ParseInt(item.substr(plus + 1), 1, 0x1000000 - a, n)) {
+                     e = "--registers takes ADDR+SIZE items inside 0..0xFFFFFF, like 0x1F0000+50";
+                     return false;
+                 }
+                 o.registers.push_back({uint32_t(a), uint32_t(n)});
+                 pos = end + 1;
+             }
+             return true;
+         }},
         {"--faults", "LIST", "line faults drop=P,corrupt=P,stray=P (P from 0 to 1): drop loses the reply (the device "
                              "has carried the request out), corrupt flips a bit of the reply, stray sends 1-4 random bytes before it",
          [](RSimOptions& o, const std::string& v, std::string& e) { return o.faults.Parse(v, e); }},

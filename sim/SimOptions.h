@@ -23,6 +23,7 @@ struct RSimOptions {
     bool identitySet = false;
     int chipId1 = -1, chipId2 = -1;
     int busyMs = 0, acceptMs = 0, reinitSilenceMs = 0;
+    std::vector<RSimRange> registers;  // --registers, besides those of --model
     RSimFaults faults;
     uint32_t seed = 1;
     int baud = 0;

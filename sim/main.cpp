@@ -121,6 +121,10 @@ int main(int argc, char** argv) {
         cfg.busyMs = opts.busyMs;
         cfg.acceptMs = opts.acceptMs;
         cfg.reinitSilenceMs = opts.reinitSilenceMs;
+        cfg.registers = opts.registers;
+#ifdef VARO_SIM_MODEL
+        cfg.registers.insert(cfg.registers.end(), model.registers.begin(), model.registers.end());
+#endif
         devices.push_back(std::make_unique<CSimDevice>(cfg, *img));
         line.Add(devices.back().get());
         images.push_back(std::move(img));

@@ -137,6 +137,51 @@ TEST_F(LinkE2E, EveryDialectReadsWritesErasesAndIdentifies) {
     }
 }
 
+// Registers among the block family's flash addresses: a write sets the bytes as they are and a
+// block erase leaves them; the flash around them keeps the NOR rules.
+TEST_F(LinkE2E, BlockFamilyRegistersArePlainMemory) {
+    const DialectCase cases[] = {
+        {"short1", kProtoShort1, "S25FL016K", 0, 0},
+        {"short2", kProtoShort2, "S25FL016K", 0, 0},
+        {"bus", kProtoBus, "S25FL016K", 0, 0},
+    };
+    const uint32_t reg = 0x1F0010;  // 40 register bytes in the block of 0x1F0000
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dialect);
+        SimProcess sim(dir, {"--dialect", c.dialect, "--chip", c.chip, "--bus-address", "5", "--registers", "0x1F0010+40"},
+                       std::string("reg-") + c.dialect);
+        ASSERT_TRUE(sim.Ready());
+        Select(c.protocol, sim.Path(), 5);
+
+        // Zeros first, then bytes that need bits set again: only plain memory holds both.
+        Bytes zeros(40, 0x00), values = Random(40, 5);
+        ASSERT_EQ(Run(40, kCmdWrite, reg, zeros.data()), kLinkOk);
+        ASSERT_EQ(Run(40, kCmdWrite, reg, values.data()), kLinkOk);
+        Bytes back(40);
+        ASSERT_EQ(Run(40, kCmdRead, reg, back.data()), kLinkOk);
+        EXPECT_EQ(back, values);
+        EXPECT_EQ(Flash(sim.Image(), 0, reg, 40), values);
+
+        // One write across the register's end: the register byte is taken, the flash one ANDed.
+        Bytes edge = {0xFF, 0xFF};
+        const uint32_t last = reg + 39;
+        Bytes zero2(2, 0x00);
+        ASSERT_EQ(Run(2, kCmdWrite, last, zero2.data()), kLinkOk);
+        ASSERT_EQ(Run(2, kCmdWrite, last, edge.data()), kLinkOk);
+        EXPECT_EQ(Flash(sim.Image(), 0, last, 2), (Bytes{0xFF, 0x00}));
+
+        // Erase and write elsewhere in the block: its flash is erased, the registers stay.
+        Bytes data = Random(100, 6);
+        ASSERT_EQ(Run(100, kCmdEraseWrite, 0x1F8000, data.data()), kLinkOk);
+        EXPECT_EQ(Flash(sim.Image(), 0, 0x1F8000, 100), data);
+        EXPECT_EQ(Flash(sim.Image(), 0, reg + 40, 1), Bytes{0xFF});
+        EXPECT_EQ(Flash(sim.Image(), 0, reg - 16, 16), Bytes(16, 0xFF));
+        Bytes kept = values;
+        kept[39] = 0xFF;
+        EXPECT_EQ(Flash(sim.Image(), 0, reg, 40), kept);
+    }
+}
+
 TEST_F(LinkE2E, BusScanFindsEveryDeviceAndWritesAddresses) {
     {
         SimProcess sim(dir, {"--dialect", "busb", "--bus-address", "3", "--bus-address", "17", "--bus-address", "200"});

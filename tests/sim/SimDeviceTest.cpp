@@ -159,7 +159,7 @@ TEST(SimOptions, ParsesAndRejects) {
     RSimOptions o;
     std::string err;
     ASSERT_TRUE(parse({"--pty", "/tmp/p", "--dialect", "busb", "--bus-address", "3", "--bus-address=9", "--chip",
-                       "at45db642d", "--baud", "38400", "--seed", "0x10", "--chip-id", "01:17"},
+                       "at45db642d", "--baud", "38400", "--seed", "0x10", "--chip-id", "01:17", "--registers", "0x1F0000+50,16+4"},
                       o, err))
         << err;
     EXPECT_EQ(o.dialect, SimDialect::BusB);
@@ -168,9 +168,14 @@ TEST(SimOptions, ParsesAndRejects) {
     EXPECT_EQ(o.baud, 38400);
     EXPECT_EQ(o.seed, 16u);
     EXPECT_EQ(o.chipId2, 0x17);
+    ASSERT_EQ(o.registers.size(), 2u);
+    EXPECT_EQ(o.registers[0].address, 0x1F0000u);
+    EXPECT_EQ(o.registers[0].size, 50u);
+    EXPECT_EQ(o.registers[1].address, 16u);
     for (const auto& bad : std::vector<std::vector<std::string>>{
              {"--dialect", "rs232"}, {"--bus-address", "255"}, {"--chip", "XYZ"}, {"--pty"}, {"--frobnicate"},
-             {"--faults", "drop=1.5"}, {"--signature", std::string(33, 's')}}) {
+             {"--faults", "drop=1.5"}, {"--signature", std::string(33, 's')}, {"--registers", "0x100"},
+             {"--registers", "0x100+0"}, {"--registers", "0xFFFFF0+17"}, {"--registers", "1+1,"}}) {
         RSimOptions x;
         EXPECT_FALSE(parse(bad, x, err)) << bad[0];
     }
