@@ -16,9 +16,9 @@
 #include "pictures/PictureConvert.h"
 
 namespace {
+#if FUZZ_FORMAT <= 5
 constexpr int64_t kFuzzMaxPixels = int64_t(1) << 20;  // keeps each input quick
 
-#if FUZZ_FORMAT <= 5
 bool Decode(const uint8_t* data, size_t size, ImageData& out) {
     std::string err;
 #if FUZZ_FORMAT == 1
