@@ -218,6 +218,10 @@ namespace {
 // the chunk and moved its address on, so sending it again would write it a second time
 // further on. A failed chunk instead restarts the page (or the direct write) from its address.
 constexpr int kWriteAttempts = 1;
+// Verification reads a chunk lost on the line again from the chunk's own address, as often as
+// a point-B exchange is attempted: the data is already written, and failing the page for it
+// would make the whole write start over.
+constexpr int kVerifyChunkAttempts = 9;
 }  // namespace
 
 CPageFamily::CPageFamily(CFrameLink& frames, ILinkNotifier* notify, const char* name)
@@ -324,6 +328,12 @@ int CPageFamily::ReadPages(const Geometry& g, uint32_t n, uint8_t* out, const ui
             for (; pos < ps; pos += 240) {
                 const uint32_t c = std::min<uint32_t>(ps - pos, 240);
                 r = ReadChunk(0x05, int(c));
+                // The lost reply moved the device's address on: set it again before the repeat.
+                for (int again = 1; verifyPass && (r == kLinkNoReply || r == kLinkBadReply) && again < kVerifyChunkAttempts;
+                     ++again) {
+                    r = SetAddress(pageAddr + pos);
+                    if (r == kLinkOk) r = ReadChunk(0x05, int(c));
+                }
                 if (r != kLinkOk) break;
                 const uint32_t before = delivered;
                 // Bytes of this chunk that lie in the wanted range.
@@ -591,9 +601,11 @@ int CPageFamily::Reinit(uint32_t a) {
     const auto start = std::chrono::steady_clock::now();
     m_f.Begin(0x0A);
     // One attempt: a device that restarts does not answer, and a repeated reinitialise would
-    // restart it again; the polls below wait for it instead.
+    // restart it again; the polls below wait for it instead. A garbled reply says no more than
+    // a lost one (the data is written either way), so the polls decide then too.
     r = Tx(0x0A, 0, 0, PointB() ? 1 : 9);
-    if (!PointB() || r != kLinkNoReply) return r;
+    if (!PointB() || (r != kLinkNoReply && r != kLinkBadReply)) return r;
+    r = kLinkNoReply;
     while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(6000)) {
         m_f.Begin(0x09);
         r = Tx(0x09, 0, 0, 1);
