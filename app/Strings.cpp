@@ -25,7 +25,20 @@ const std::map<int, const char*>& Table() {
         {21203, "Error saving file!\n\n%1"},
         {21301, "Error opening image file:\n\n%1"},
         {21303, "Invalid image file format:\n\n%1"},
+        {21350, "Unsupported image dimensions!\n\nPlease use %d x %d pixels image files."},
+        {21351, "Unsupported image dimensions!\n\nPlease use %d x %d, %d x %d or %d x %d pixels image files."},
         {21418, "Data will be written to device.\n\nDo you want to continue?"},
+        {21501, "Black"},
+        {21502, "White"},
+        {21503, "Checkered"},
+        {21504, "no shadow"},
+        {21505, "shadow bottom-right"},
+        {21506, "shadow bottom-left"},
+        {21507, "shadow top-right"},
+        {21508, "shadow top-left"},
+        {21509, "Black"},
+        {21510, "Grey"},
+        {21511, "Light"},
     };
     return t;
 }

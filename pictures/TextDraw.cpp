@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -95,9 +97,9 @@ CFontRecord PointFont(const std::string& face, int points, int weight, bool ital
 }
 
 int FontPoints(const CFontRecord& font, int dpi) {
-    int h = std::abs(font.height);
+    const int64_t h = std::abs(int64_t(font.height));  // INT32_MIN has no int negation
     if (dpi <= 0) dpi = 96;
-    return int((int64_t(h) * 72 + dpi / 2) / dpi);
+    return int(std::min<int64_t>((h * 72 + dpi / 2) / dpi, INT32_MAX));
 }
 
 // ---- font lookup ----
@@ -182,17 +184,18 @@ public:
             m_face = nullptr;
             return;
         }
-        int px;
+        // 64-bit: a stored record may hold any height, INT32_MIN included.
+        int64_t px;
         if (font.height < 0) {
-            px = -font.height;
+            px = -int64_t(font.height);
         } else if (font.height > 0) {
             // Cell height: ascent plus descent make up the height asked for.
             int cell = m_face->ascender - m_face->descender;
-            px = cell > 0 ? int(std::lround(double(font.height) * m_face->units_per_EM / cell)) : font.height;
+            px = cell > 0 ? std::llround(double(font.height) * m_face->units_per_EM / cell) : font.height;
         } else {
             px = 13;  // the usual default: 10 points at 96 dpi
         }
-        px = std::clamp(px, 1, 2000);
+        px = std::clamp<int64_t>(px, 1, 2000);
         if (FT_Set_Pixel_Sizes(m_face, 0, FT_UInt(px)) != 0) {
             FT_Done_Face(m_face);
             m_face = nullptr;
