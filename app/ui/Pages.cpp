@@ -1,6 +1,7 @@
 #include "CPageView.h"
 #include "devicedata/ui/CSettingsPageView.h"
 #include "devicedata/ui/elements/ElementPages.h"
+#include "pictures/ui/PicturesPages.h"
 
 // Each page module offers one registration function; add a line here for a new page.
 void RegisterAllPages() {
@@ -9,4 +10,5 @@ void RegisterAllPages() {
     done = true;
     RegisterElementPages();
     RegisterSettingsPages();
+    RegisterPicturesPages();
 }
