@@ -39,13 +39,13 @@ struct SimModelImage {
 SimModelImage SimFromModel(const std::string& modelPath, const std::string& programFolder = "");
 
 // Puts a model image into a simulated memory as its initial content. Image is the simulator's
-// memory (Direct(), SetFlash(region, offset, byte), FlashBytes(), kDirectBytes). Page-family
-// addresses map page p to p << pageShift with bits 28-31 choosing the region and 0xF0000000 up
-// the direct region; block-family addresses are plain flash offsets. False with error when a
-// write falls outside the memory (the chip is too small for the model).
+// memory (Direct(), SetFlash(region, offset, byte), FlashBytes(), kDirectBytes). Model addresses
+// are the host's: plain flash offsets, for the page family with bits 28-31 choosing the region
+// and 0xF0000000 up the direct region. (The host turns an offset into page offset / page size;
+// the page's address on the wire, p << pageShift, is the device's business, not the model's.)
+// False with error when a write falls outside the memory (the chip is too small for the model).
 template <class Image>
-bool SimApplyModel(const SimModelImage& model, Image& img, bool pageFamily, uint32_t pageSize, uint32_t pageShift,
-                   std::string& error) {
+bool SimApplyModel(const SimModelImage& model, Image& img, bool pageFamily, std::string& error) {
     const uint32_t flashBytes = img.FlashBytes();
     for (const auto& w : model.writes) {
         for (size_t i = 0; i < w.bytes.size(); ++i) {
@@ -60,10 +60,8 @@ bool SimApplyModel(const SimModelImage& model, Image& img, bool pageFamily, uint
             }
             uint32_t region = 0, index = a;
             if (pageFamily) {
-                const uint32_t off = a & 0x0FFFFFFFu, page = off >> pageShift, inPage = off & ((1u << pageShift) - 1);
                 region = a >> 28;
-                index = page * pageSize + inPage;
-                if (inPage >= pageSize) index = flashBytes;  // between pages: nothing there
+                index = a & 0x0FFFFFFFu;
             }
             if (index >= flashBytes || region >= Image::kRegions) {
                 error = "model address outside the flash chip: " + std::to_string(a) +

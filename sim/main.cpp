@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
         // A new image starts as the model describes; an existing one keeps what was written.
         const bool pageFamily = opts.dialect == SimDialect::PointB || opts.dialect == SimDialect::BusB;
         if (fresh && !opts.model.empty() &&
-            !SimApplyModel(model, *img, pageFamily, chip->pageSize, chip->pageShift, error)) {
+            !SimApplyModel(model, *img, pageFamily, error)) {
             std::fprintf(stderr, "varosim: %s\n", error.c_str());
             return 66;
         }
