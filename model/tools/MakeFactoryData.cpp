@@ -1,6 +1,7 @@
 // Makes the factory data files that the sample models name (logos, line signals, fonts,
 // calibration tables) in the program folder at build time, so no binaries live in the tree.
 // Usage: varo_factorydata OUTPUT_FOLDER
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -106,6 +107,47 @@ Bytes Font() {
     return b;
 }
 
+// A caption bar as the black and white versions of a 24-bit BMP pair (name.bmp, name_W.bmp),
+// which the picture loader turns into colour with opacity: an opaque orange accent on the
+// left, a dark blue bar that fades out towards the right, soft top and bottom edges.
+Bytes CaptionBmp(int w, int h, bool overWhite) {
+    const int row = (w * 3 + 3) / 4 * 4;
+    Bytes b(54 + size_t(row) * size_t(h), 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(2, uint32_t(b.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, uint32_t(w));
+    put32(22, uint32_t(h));
+    b[26] = 1;
+    b[28] = 24;
+    put32(34, uint32_t(b.size() - 54));
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            double r, g, bl, a;
+            if (x >= 6 && x < 14) {
+                r = 240, g = 140, bl = 20, a = 1.0;
+            } else {
+                const double t = double(x) / (w - 1);
+                r = 10 + 20 * t, g = 30 + 40 * t, bl = 90 + 60 * t;
+                a = x < 6 ? 0.0 : 0.85 * std::min(1.0, (1.0 - t) * 4.0);
+            }
+            const double edge = std::min({1.0, (y + 0.5) / 3.0, (h - y - 0.5) / 3.0});
+            a *= edge;
+            const double back = overWhite ? 255.0 * (1.0 - a) : 0.0;
+            uint8_t* px = &b[54 + size_t(h - 1 - y) * size_t(row) + size_t(x) * 3];
+            px[0] = uint8_t(std::lround(bl * a + back));
+            px[1] = uint8_t(std::lround(g * a + back));
+            px[2] = uint8_t(std::lround(r * a + back));
+        }
+    }
+    return b;
+}
+
 Bytes Ramp(size_t n, uint8_t seed) {
     Bytes b(n);
     for (size_t i = 0; i < n; ++i) b[i] = uint8_t(seed + i * 7);
@@ -125,6 +167,8 @@ int main(int argc, char** argv) {
     ok &= Save(out / "HD-OVL" / "multiburst.lin", Line(1));
     ok &= Save(out / "HD-OVL" / "font.bin", Font());
     ok &= Save(out / "HD-OVL" / "calib.bin", Ramp(256, 0x40));
+    ok &= Save(out / "HD-OVL" / "caption.bmp", CaptionBmp(512, 64, false));
+    ok &= Save(out / "HD-OVL" / "caption_W.bmp", CaptionBmp(512, 64, true));
     ok &= Save(out / "HD-OVL" / "options.bin", Ramp(64, 0x01));
     ok &= Save(out / "SD-OVL" / "logo1.raw", Format1(128, 64));
     ok &= Save(out / "SD-OVL" / "calib.bin", Ramp(256, 0x20));
