@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test; then builds the Qt-free
-# core again with AddressSanitizer + UndefinedBehaviorSanitizer (clang, with the fuzz targets
-# under libFuzzer) and runs its tests.
+# Installs what is missing, builds everything and runs every test; then builds it all again
+# with AddressSanitizer + UndefinedBehaviorSanitizer (clang, with the fuzz targets under
+# libFuzzer) and runs the tests again, the window tests against varosim included.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=$(nproc)
@@ -15,7 +15,7 @@ cmake --build build -j"$JOBS"
 (cd build && ctest --output-on-failure -j"$JOBS" --timeout 900)
 
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVARO_WITH_QT=OFF -DVARO_SANITIZE=ON
+  -DVARO_SANITIZE=ON
 cmake --build build-asan -j"$JOBS"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j"$JOBS" --timeout 900)
