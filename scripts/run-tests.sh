@@ -15,7 +15,7 @@ cmake --build build -j"$JOBS"
 (cd build && ctest --output-on-failure -j"$JOBS" --timeout 900)
 
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVARO_SANITIZE=ON
+  -DVARO_WITH_QT=ON -DVARO_SANITIZE=ON
 cmake --build build-asan -j"$JOBS"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j"$JOBS" --timeout 900)
