@@ -2,18 +2,13 @@
 // every connection an operator can choose: a settings page read in several commands, a setting
 // changed and found in the device's memory, "Reset to default" for all, "Stop operation"
 // during a long read, and "E&xit".
-#include "../eth/NetSim.h"
-#include "../link/LinkTestSupport.h"
-#include "app/ConfigStore.h"
+#include "WindowSimRig.h"
 #include "app/ProgramFolder.h"
-#include "app/ui/CMainWin.h"
 #include "app/ui/CPageView.h"
-#include "common/TempDir.h"
 #include "devicedata/ui/CSettingsPageView.h"
 #include "devicedata/ui/elements/CBinView.h"
 #include "model/CPnPGroupSettings.h"
 #include "model/CPnPSettings.h"
-#include "sim/CSimImage.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -30,22 +25,6 @@
 namespace {
 QString BinDir() { return qEnvironmentVariable("VARO_BIN_DIR") + "/"; }
 
-// A device memory byte range as the simulator keeps it: the direct region, or flash by region.
-std::vector<uint8_t> ImageBytes(const std::string& image, uint32_t address, size_t n) {
-    CSimImage img;
-    std::string err;
-    if (!img.OpenExisting(image, err)) return {};
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t a = address + uint32_t(i);
-        if (a >= 0xF0000000u)
-            out.push_back(img.Direct()[a - 0xF0000000u]);
-        else
-            out.push_back(img.Flash(a >> 28, a & 0x0FFFFFFFu));
-    }
-    return out;
-}
-
 int NodeIndex(CSettingsPageView* v, const QString& name) {
     auto* el = static_cast<CPnPSettings*>(v->Element());
     for (size_t i = 0; i < el->nodes.size(); ++i)
@@ -58,8 +37,7 @@ class MainWinLinksTest : public QObject {
     Q_OBJECT
 private:
     std::unique_ptr<TempDir> m_dir;
-    QStringList m_messages;
-    QStringList m_questions;
+    RWindowOperator m_op;
 
     static bool Idle(CMainWin& w) { return !w.Ops().Busy(); }
 
@@ -68,8 +46,7 @@ private slots:
         m_dir = std::make_unique<TempDir>();
         SetProgramFolder(BinDir().toStdString());
         AppStore().SetPath(m_dir->File("VaroConfig.ini"));
-        m_messages.clear();
-        m_questions.clear();
+        m_op = {};
     }
 
     void operatorSessionOnEveryConnection_data() {
@@ -127,43 +104,22 @@ private slots:
 )");
             SetProgramFolder(m_dir->Path() + "/");
         }
-        std::unique_ptr<SimProcess> serial;
-        std::unique_ptr<NetSim> net;
-        std::string image;
-        AppStore().WriteInt("Main", "Interface", interface);
-        if (interface <= 2) {
-            // Paced like the real line, so the long read is still running when Stop is pressed.
-            std::vector<std::string> args{"--model", modelFile, "--baud", "38400"};
-            if (interface == 0) args.insert(args.end(), {"--dialect", "short2"});
-            if (interface == 1) args.insert(args.end(), {"--dialect", "pointb"});
-            if (interface == 2) args.insert(args.end(), {"--dialect", "busb", "--bus-address", "17", "--chip", "AT45DB642D"});
-            serial = std::make_unique<SimProcess>(*m_dir, args);
-            QVERIFY(serial->Ready());
-            image = serial->Image();
-            AppStore().WriteInt("Main", "Port", 1);
-            AppStore().WriteString("Ports", "COM2", serial->Path());
-        } else {
-            const uint32_t ip = NetSim::NextAddress();
-            image = m_dir->File("dev.img");
-            net = std::make_unique<NetSim>(
-                std::vector<std::string>{interface == 3 ? "--tcp" : "--udp", IpToString(ip), "--model", modelFile},
-                image);
-            QVERIFY(net->Ready());
-            AppStore().WriteInt("Main", "ManualIP", 1);
-            AppStore().WriteInt("Main", "IP", IpToStored(ip));
-        }
+        // Serial devices are paced like the real line, so the long read is still running when
+        // Stop is pressed.
+        std::vector<std::string> args{"--baud", "38400"};
+        if (interface == 0) args.insert(args.end(), {"--dialect", "short2"});
+        if (interface == 1) args.insert(args.end(), {"--dialect", "pointb"});
+        if (interface == 2) args.insert(args.end(), {"--dialect", "busb", "--bus-address", "17", "--chip", "AT45DB642D"});
+        RWindowSimDevice dev;
+        QVERIFY(dev.Start(*m_dir, interface, modelFile, args));
 
         CMainWin w;
-        w.messageHook = [this](const QString& t, MsgIcon) { m_messages << t; };
-        w.questionHook = [this](const QString& t, MsgIcon, bool) {
-            m_questions << t;
-            return true;
-        };
+        m_op.Attach(w);
         w.show();
         w.Start();
         // Detection: the bus scan first on RS-485, then the signature and the model's tabs.
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w) && w.Session().model, 60000);
-        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY2(m_op.messages.isEmpty(), qPrintable(m_op.messages.join("|")));
         QCOMPARE(w.ModelLabel()->text(), model);
         if (interface == 2) {
             QCOMPARE(w.BusList()->count(), 1);
@@ -175,7 +131,7 @@ private slots:
         auto* view = qobject_cast<CSettingsPageView*>(w.CurrentPageView());
         QVERIFY(view);
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 60000);
-        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY2(m_op.messages.isEmpty(), qPrintable(m_op.messages.join("|")));
         QVERIFY(view->Tree()->topLevelItemCount() > 0);
 
         // The operator picks the setting and clicks "<" or ">".
@@ -188,16 +144,16 @@ private slots:
             at = block->address + n.address;
         else
             at = el->RegisterAddress(n);
-        QCOMPARE(int(ImageBytes(image, at, 1).at(0)), before);
+        QCOMPARE(int(dev.Bytes(at, 1).at(0)), before);
         view->Tree()->setCurrentItem(view->ItemOfNode(node));
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 30000);
         auto* step = view->findChild<QPushButton*>(stepUp ? "settingsUp" : "settingsDown");
         QVERIFY(step && step->isVisible() && step->isEnabled());
         QTest::mouseClick(step, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 30000);
-        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY2(m_op.messages.isEmpty(), qPrintable(m_op.messages.join("|")));
         const int changed = stepUp ? before + 1 : before - 1;
-        QCOMPARE(int(ImageBytes(image, at, 1).at(0)), changed);
+        QCOMPARE(int(dev.Bytes(at, 1).at(0)), changed);
 
         // "Reset to default" on the setting's heading asks, then writes the defaults back: every
         // register of register settings, the whole record of the heading's block.
@@ -208,11 +164,11 @@ private slots:
         auto* reset = view->findChild<QPushButton*>("settingsReset");
         QVERIFY(reset && reset->isEnabled());
         QTest::mouseClick(reset, Qt::LeftButton);
-        QCOMPARE(m_questions, QStringList{"Reset all settings to default?"});
+        QCOMPARE(m_op.questions, QStringList{"Reset all settings to default?"});
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 60000);
-        QCOMPARE(m_messages, QStringList{"Write complete."});
-        QCOMPARE(int(ImageBytes(image, at, 1).at(0)), int(n.def));
-        m_messages.clear();
+        QCOMPARE(m_op.messages, QStringList{"Write complete."});
+        QCOMPARE(int(dev.Bytes(at, 1).at(0)), int(n.def));
+        m_op.messages.clear();
 
         // A long read, begun the way a page begins one; "Stop operation" ends it.
         RDeviceContext& ctx = w.Session().Context();
@@ -223,7 +179,7 @@ private slots:
         QVERIFY(!w.TopTabs()->isEnabled());
         QTest::mouseClick(w.StopButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 30000);
-        QCOMPARE(m_messages, QStringList{"Operation aborted."});
+        QCOMPARE(m_op.messages, QStringList{"Operation aborted."});
 
         // "E&xit" closes the window.
         QVERIFY(w.ExitButton()->isEnabled());
@@ -260,24 +216,9 @@ private slots:
             modelFile = BinDir().toStdString() + "ModelsPnP/HD-OVL.xml";
         }
         SetProgramFolder(interface == 0 ? m_dir->Path() + "/" : BinDir().toStdString());
-        std::unique_ptr<SimProcess> serial;
-        std::unique_ptr<NetSim> net;
-        std::string image;
-        AppStore().WriteInt("Main", "Interface", interface);
-        if (interface == 0) {
-            serial = std::make_unique<SimProcess>(
-                *m_dir, std::vector<std::string>{"--model", modelFile, "--dialect", "short2"});
-            QVERIFY(serial->Ready());
-            image = serial->Image();
-            AppStore().WriteString("Ports", "COM1", serial->Path());
-        } else {
-            const uint32_t ip = NetSim::NextAddress();
-            image = m_dir->File("dev.img");
-            net = std::make_unique<NetSim>(std::vector<std::string>{"--tcp", IpToString(ip), "--model", modelFile}, image);
-            QVERIFY(net->Ready());
-            AppStore().WriteInt("Main", "ManualIP", 1);
-            AppStore().WriteInt("Main", "IP", IpToStored(ip));
-        }
+        RWindowSimDevice dev;
+        QVERIFY(dev.Start(*m_dir, interface, modelFile, {"--dialect", "short2"}));
+        const std::string& image = dev.image;
         const uint32_t slotAt = interface == 0 ? 0x123456 : 0x010000;
         const int size = interface == 0 ? 64000 : 16384;
         if (interface == 0) {
@@ -291,15 +232,11 @@ private slots:
         }
 
         CMainWin w;
-        w.messageHook = [this](const QString& t, MsgIcon) { m_messages << t; };
-        w.questionHook = [this](const QString& t, MsgIcon, bool) {
-            m_questions << t;
-            return true;
-        };
+        m_op.Attach(w);
         w.show();
         w.Start();
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w) && w.Session().model, 60000);
-        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY2(m_op.messages.isEmpty(), qPrintable(m_op.messages.join("|")));
         QVERIFY(interface == 0 ? w.SelectPage("Font") : w.SelectPage("Pictures", "Character generator font"));
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 30000);
         auto* view = qobject_cast<CBinView*>(w.CurrentPageView());
@@ -314,9 +251,9 @@ private slots:
             TempDir::WriteAll(file, std::string(100, 'x'));
             view->chooseFile = [&](const QString&, const QString&) { return QString::fromStdString(file); };
             QTest::mouseClick(view->LoadButton(), Qt::LeftButton);
-            QCOMPARE(m_messages, QStringList{"Unsupported file size!\n\nFile size should be exactly 16384 bytes."});
+            QCOMPARE(m_op.messages, QStringList{"Unsupported file size!\n\nFile size should be exactly 16384 bytes."});
             QVERIFY(!view->WriteButton()->isEnabled());
-            m_messages.clear();
+            m_op.messages.clear();
         }
         TempDir::WriteAll(file, std::string(data.begin(), data.end()));
         QString folderAsked;
@@ -325,21 +262,21 @@ private slots:
             return QString::fromStdString(file);
         };
         QTest::mouseClick(view->LoadButton(), Qt::LeftButton);
-        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY2(m_op.messages.isEmpty(), qPrintable(m_op.messages.join("|")));
         QVERIFY(view->WriteButton()->isEnabled());
         QCOMPARE(QString::fromStdString(w.Settings().binPath), QString::fromStdString(m_dir->Path() + "/"));
 
-        const std::vector<uint8_t> before = ImageBytes(image, slotAt & ~0xFFFFu, 0x20000);
+        const std::vector<uint8_t> before = dev.Bytes(slotAt & ~0xFFFFu, 0x20000);
         QVERIFY(!before.empty());
         QCOMPARE(view->WriteMenu()->actions().size(), interface == 0 ? 1 : 2);
         view->WriteMenu()->actions().at(0)->trigger();
-        QCOMPARE(m_questions, QStringList{"Data will be written to device.\n\nDo you want to continue?"});
+        QCOMPARE(m_op.questions, QStringList{"Data will be written to device.\n\nDo you want to continue?"});
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w), 60000);
-        QCOMPARE(m_messages, QStringList{"Write complete."});
-        QVERIFY(ImageBytes(image, slotAt, data.size()) == data);
+        QCOMPARE(m_op.messages, QStringList{"Write complete."});
+        QVERIFY(dev.Bytes(slotAt, data.size()) == data);
         if (interface == 0) {
             // The rest of both blocks came back as it was.
-            const std::vector<uint8_t> after = ImageBytes(image, slotAt & ~0xFFFFu, 0x20000);
+            const std::vector<uint8_t> after = dev.Bytes(slotAt & ~0xFFFFu, 0x20000);
             QCOMPARE(int(after[(slotAt & 0xFFFF) - 1]), 0x4F);
             const size_t off = slotAt & 0xFFFF;
             QVERIFY(std::equal(before.begin(), before.begin() + long(off), after.begin()));
