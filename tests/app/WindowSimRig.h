@@ -11,6 +11,8 @@
 
 #include <QStringList>
 
+#include <fstream>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,6 +56,12 @@ struct RWindowSimDevice {
             out.push_back(a >= 0xF0000000u ? img.Direct()[a - 0xF0000000u] : img.Flash(a >> 28, a & 0x0FFFFFFFu));
         }
         return out;
+    }
+    // Device flash bytes changed behind the link's back (the simulator keeps flash inverted).
+    void Put(uint32_t address, const std::vector<uint8_t>& bytes) const {
+        std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(std::streamoff(CSimImage::kHeaderBytes + CSimImage::kDirectBytes + address));
+        for (uint8_t b : bytes) f.put(char(~b));
     }
 };
 

@@ -2,18 +2,13 @@
 // slot (RS-232 by its 64 KB blocks, TCP directly) and found in the device's memory, another
 // slot read back into the preview; a text label drawn with a chosen font and colour, written,
 // and its preferences and the page's choices back after a restart.
-#include "../eth/NetSim.h"
-#include "../link/LinkTestSupport.h"
-#include "app/ConfigStore.h"
 #include "app/ProgramFolder.h"
-#include "app/ui/CMainWin.h"
-#include "common/TempDir.h"
+#include "app/WindowSimRig.h"
 #include "model/CPnPPics.h"
 #include "pictures/PictureConvert.h"
 #include "pictures/ui/CColorButton.h"
 #include "pictures/ui/CPicCtrl.h"
 #include "pictures/ui/CPicturesView.h"
-#include "sim/CSimImage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,22 +23,6 @@
 
 namespace {
 QString BinDir() { return qEnvironmentVariable("VARO_BIN_DIR") + "/"; }
-
-std::vector<uint8_t> ImageBytes(const std::string& image, uint32_t address, size_t n) {
-    CSimImage img;
-    std::string err;
-    if (!img.OpenExisting(image, err)) return {};
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < n; ++i) out.push_back(img.Flash((address + uint32_t(i)) >> 28, (address + uint32_t(i)) & 0x0FFFFFFFu));
-    return out;
-}
-
-// Device bytes written into the simulator's image (flash is kept inverted there).
-void PutImageBytes(const std::string& image, uint32_t address, const std::vector<uint8_t>& bytes) {
-    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(std::streamoff(CSimImage::kHeaderBytes + CSimImage::kDirectBytes + address));
-    for (uint8_t b : bytes) f.put(char(~b));
-}
 
 CPicture Logo(int w, int h, uint32_t key, uint32_t ink) {
     CPicture p(w, h);
@@ -61,39 +40,16 @@ class MainWinPicturesTest : public QObject {
     Q_OBJECT
 private:
     std::unique_ptr<TempDir> m_dir;
-    QStringList m_messages;
-    QStringList m_questions;
-    std::unique_ptr<SimProcess> m_serial;
-    std::unique_ptr<NetSim> m_net;
-    std::string m_image;
+    RWindowOperator m_op;
+    RWindowSimDevice m_dev;
 
     static bool Idle(CMainWin& w) { return !w.Ops().Busy(); }
 
     // A device for the model file on the connection, and the store set up to reach it.
     bool StartDevice(int interface, const std::string& modelFile) {
-        AppStore().WriteInt("Main", "Interface", interface);
-        if (interface == 0) {
-            m_serial = std::make_unique<SimProcess>(
-                *m_dir, std::vector<std::string>{"--model", modelFile, "--dialect", "short2"});
-            m_image = m_serial->Image();
-            AppStore().WriteString("Ports", "COM1", m_serial->Path());
-            return m_serial->Ready();
-        }
-        const uint32_t ip = NetSim::NextAddress();
-        m_image = m_dir->File("dev.img");
-        m_net = std::make_unique<NetSim>(std::vector<std::string>{"--tcp", IpToString(ip), "--model", modelFile}, m_image);
-        AppStore().WriteInt("Main", "ManualIP", 1);
-        AppStore().WriteInt("Main", "IP", IpToStored(ip));
-        return m_net->Ready();
+        return m_dev.Start(*m_dir, interface, modelFile, {"--dialect", "short2"});
     }
-
-    void Hook(CMainWin& w) {
-        w.messageHook = [this](const QString& t, MsgIcon) { m_messages << t; };
-        w.questionHook = [this](const QString& t, MsgIcon, bool) {
-            m_questions << t;
-            return true;
-        };
-    }
+    void Hook(CMainWin& w) { m_op.Attach(w); }
 
     std::string ModelFile(const std::string& name, const std::string& body) {
         std::filesystem::create_directories(m_dir->File("ModelsPnP"));
@@ -108,12 +64,10 @@ private slots:
         m_dir = std::make_unique<TempDir>();
         SetProgramFolder(BinDir().toStdString());
         AppStore().SetPath(m_dir->File("VaroConfig.ini"));
-        m_messages.clear();
-        m_questions.clear();
+        m_op = {};
     }
     void cleanup() {
-        m_serial.reset();
-        m_net.reset();
+        m_dev = {};
     }
 
     void loadWriteAndReadBack_data() {
@@ -146,14 +100,14 @@ private slots:
         QCOMPARE(Logo(w, h, 0x00204080, 0x00F0E0D0).SavePNG(png), 0);
         // Data beside the RS-232 slot that the write must keep.
         const std::vector<uint8_t> beside(16, 0x5A);
-        if (interface == 0) PutImageBytes(m_image, slot0 - 16, beside);
+        if (interface == 0) m_dev.Put(slot0 - 16, beside);
 
         CMainWin w1;
         Hook(w1);
         w1.show();
         w1.Start();
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w1) && w1.Session().model, 60000);
-        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY2(m_op.messages.isEmpty(), qPrintable(m_op.messages.join("|")));
         QVERIFY(interface == 0 ? w1.SelectPage("Logos") : w1.SelectPage("Pictures", "Logos"));
         auto* view = qobject_cast<CPicturesView*>(w1.CurrentPageView());
         QVERIFY(view);
@@ -173,7 +127,7 @@ private slots:
 
         view->chooseFile = [&](const QString&, const QString&) { return QString::fromStdString(png); };
         QTest::mouseClick(view->LoadButton(), Qt::LeftButton);
-        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY2(m_op.messages.isEmpty(), qPrintable(m_op.messages.join("|")));
         QVERIFY(view->WriteButton()->isEnabled());
         QCOMPARE(QString::fromStdString(w1.Settings().pictures), QString::fromStdString(m_dir->Path() + "/"));
         // Keyed: the corner colour is gone, the middle got 50 % transparency (80).
@@ -185,31 +139,31 @@ private slots:
         QCOMPARE(view->BackgroundList()->currentIndex(), 2);
 
         const std::vector<uint8_t> written = el.deviceBuffer;
-        const std::vector<uint8_t> blocksBefore = ImageBytes(m_image, slot0 & ~0xFFFFu, 0x20000);
+        const std::vector<uint8_t> blocksBefore = m_dev.Bytes(slot0 & ~0xFFFFu, 0x20000);
         view->WriteMenu()->actions().at(0)->trigger();
-        QCOMPARE(m_questions, QStringList{"Data will be written to device.\n\nDo you want to continue?"});
+        QCOMPARE(m_op.questions, QStringList{"Data will be written to device.\n\nDo you want to continue?"});
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w1), 60000);
-        QCOMPARE(m_messages, QStringList{"Write complete."});
-        QVERIFY(ImageBytes(m_image, slot0, written.size()) == written);
+        QCOMPARE(m_op.messages, QStringList{"Write complete."});
+        QVERIFY(m_dev.Bytes(slot0, written.size()) == written);
         if (interface == 0) {
-            QVERIFY(ImageBytes(m_image, slot0 - 16, 16) == beside);
-            const std::vector<uint8_t> after = ImageBytes(m_image, slot0 & ~0xFFFFu, 0x20000);
+            QVERIFY(m_dev.Bytes(slot0 - 16, 16) == beside);
+            const std::vector<uint8_t> after = m_dev.Bytes(slot0 & ~0xFFFFu, 0x20000);
             const size_t off = slot0 & 0xFFFF;
             QVERIFY(std::equal(blocksBefore.begin(), blocksBefore.begin() + long(off), after.begin()));
             QVERIFY(std::equal(blocksBefore.begin() + long(off + written.size()), blocksBefore.end(),
                                after.begin() + long(off + written.size())));
         }
-        m_messages.clear();
+        m_op.messages.clear();
 
         // Another picture in the other slot, read back into the element and the preview.
         CPicture other = Logo(w, h, 0x00000000, 0x0000FF00);
         std::vector<uint8_t> otherBytes(written.size());
         QVERIFY(PictureToDevice(other, !el.standardDefinition, el.format, el.saturation, otherBytes.data(),
                                 otherBytes.size(), el.EffectiveLineLength()));
-        PutImageBytes(m_image, slot1, otherBytes);
+        m_dev.Put(slot1, otherBytes);
         view->ReadMenu()->actions().at(1)->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(Idle(w1), 60000);
-        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join("|")));
+        QVERIFY2(m_op.messages.isEmpty(), qPrintable(m_op.messages.join("|")));
         QVERIFY(el.deviceBuffer == otherBytes);
         // The preview was refreshed with it: the green middle is in the middle of the preview.
         const CPicture& pv = view->PreviewPicture();
@@ -264,8 +218,8 @@ private slots:
 
             view->WriteMenu()->actions().at(0)->trigger();
             QTRY_VERIFY_WITH_TIMEOUT(Idle(w1), 60000);
-            QCOMPARE(m_messages, QStringList{"Write complete."});
-            QVERIFY(ImageBytes(m_image, 0x0A0000, el.deviceBuffer.size()) == el.deviceBuffer);
+            QCOMPARE(m_op.messages, QStringList{"Write complete."});
+            QVERIFY(m_dev.Bytes(0x0A0000, el.deviceBuffer.size()) == el.deviceBuffer);
             w1.close();
         }
         // The window wrote its choices when it closed; the label's font and colour were kept
