@@ -106,6 +106,7 @@ struct CliSession {
         ctx.ops = &ops;
         ctx.engine = &engine;
         ctx.ui = &ui;
+        ctx.notifier = &waiter;
         ctx.buffer = buffer.data();
         ctx.bufferSize = buffer.size();
         ctx.model = &model;

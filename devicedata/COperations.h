@@ -74,6 +74,9 @@ enum : int {
     kOpLabelImages = 72,
     kOpClock = 81,
     kOpMappingRead = 91,
+    // Work of a page off the device link (compressing, decompressing): progress and Stop as
+    // for a command, the result through the completion step.
+    kOpLocalWork = 100,
 };
 
 // The device-operation protocol every page uses: begin, progress, completion by kind, end.

@@ -8,6 +8,7 @@
 #include <string>
 
 class CPnPModel;
+class ILinkNotifier;
 struct CMainSettings;
 
 // What the main window lends every page: the operation protocol, the engine, the one data
@@ -27,6 +28,8 @@ struct RDeviceContext {
     std::string effectiveModelName;
     // The window's remembered choices (folders, loading options); null without a window.
     CMainSettings* settings = nullptr;
+    // Where the link reports; pages' own long work reports there too (null: none, it runs inline).
+    ILinkNotifier* notifier = nullptr;
     // The Ethernet link stopped answering (checked before writing settings).
     std::function<bool()> notResponding = [] { return false; };
 };

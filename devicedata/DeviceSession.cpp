@@ -30,6 +30,7 @@ CDeviceSession::CDeviceSession(IOperationUi& ui, ILinkNotifier* notifier)
     m_ctx.ops = m_ops.get();
     m_ctx.engine = &m_adapter;
     m_ctx.ui = &m_ui;
+    m_ctx.notifier = notifier;
     m_ctx.buffer = m_buffer.get();
     m_ctx.bufferSize = RDeviceContext::kBufferSize;
     m_ctx.notResponding = [this] { return m_engine.NotResponding(); };

@@ -40,11 +40,14 @@ public:
     virtual PnPPicsLoad LoadFromFile(const std::string& path, bool dither, bool verticalFilter, CDitherRandom& rng);
     // PNG and BMP by the extension (upscaled by two with scale 2 or more), anything else the
     // raw device buffer. 0 on success, else the picture or raw writer's result (message 21300 + it).
-    int SaveToFile(const std::string& path) const;
+    virtual int SaveToFile(const std::string& path) const;
     // The working picture into the device buffer, with the shape marker of an odd shape.
-    bool Convert();
+    virtual bool Convert();
     // A slot's bytes into the device buffer and the working picture, the shape from the marker.
-    bool FromDeviceBuffer(const uint8_t* data, size_t size);
+    virtual bool FromDeviceBuffer(const uint8_t* data, size_t size);
+    // Loading and reading mean compressing or decompressing (formats 5 and 6): long work the
+    // page runs off the window's thread.
+    bool LongConversion() const { return format == 5 || format == 6; }
 
     // Non-empty when the model gives this element a size nothing can be allocated for: then
     // the element never loads and the page says why.

@@ -6,8 +6,24 @@
 #include "model/CPnPPics.h"
 #include "model/FileTypes.h"
 #include "pictures/CPicture.h"
+#include "pictures/CompressedPicture.h"
 
 #include <algorithm>
+#include <memory>
+
+namespace {
+// Progress of one compression or decompression: steps while ffmpeg runs, never quite full
+// until it ends.
+constexpr int kWorkTotal = 100;
+
+// The stop the routes ask while they work: each question also moves the bar on.
+CompressStop StopAndStep(const CLocalJob::Progress& progress, int& value) {
+    return [&progress, &value] {
+        if (value < kWorkTotal - 1) ++value;
+        return progress(value);
+    };
+}
+}  // namespace
 
 PicturesOptions PicturesOptions::FromSettings(const CMainSettings& s) {
     PicturesOptions o;
@@ -32,17 +48,36 @@ void PicturesOptions::ToSettings(CMainSettings& s) const {
 }
 
 CPicturesPage::CPicturesPage(CPnPPics& element, RDeviceContext& ctx, CConfigStore* store)
-    : m_el(element), m_text(dynamic_cast<CPnPPicText*>(&element)), m_ctx(ctx), m_store(store), m_slots(ctx) {
+    : m_el(element), m_text(dynamic_cast<CPnPPicText*>(&element)), m_ctx(ctx), m_store(store), m_slots(ctx),
+      m_job(ctx) {
     if (m_text && m_store) {
         m_text->LoadPreferences(*m_store, m_ctx.effectiveModelName);
         if (m_text->hasBackground) m_text->DrawLabel();
     }
 }
 
-bool CPicturesPage::Load(const std::string& path, const PicturesOptions& options) {
+bool CPicturesPage::Load(const std::string& path, const PicturesOptions& options, std::function<void()> done) {
+    if (m_el.LongConversion()) {
+        // The element is left alone by the window while the operation runs.
+        auto out = std::make_shared<PnPPicsLoad>();
+        return m_job.Start(
+            kWorkTotal,
+            [this, path, options, out](const CLocalJob::Progress& progress) {
+                int value = 0;
+                const CompressStop stop = StopAndStep(progress, value);
+                CCompressStopScope scope(stop);
+                *out = m_el.LoadFromFile(path, options.dither, options.verticalFilter, m_rng);
+                return out->result == PnPPicsLoad::kLoaded;
+            },
+            [this, out, done = std::move(done)](bool) {
+                if (out->result != PnPPicsLoad::kLoaded) m_ctx.ui->ShowMessage(out->message, MsgIcon::Stop);
+                if (done) done();
+            });
+    }
     const PnPPicsLoad r = m_el.LoadFromFile(path, options.dither, options.verticalFilter, m_rng);
     if (r.result != PnPPicsLoad::kLoaded) {
         m_ctx.ui->ShowMessage(r.message, MsgIcon::Stop);
+        if (done) done();
         return false;
     }
     if (LumaKeyOffered() && options.lumaKey && !m_el.picture.Empty()) {
@@ -51,6 +86,7 @@ bool CPicturesPage::Load(const std::string& path, const PicturesOptions& options
         LumaKey(m_el.picture, options.luma);
         if (!m_el.Convert()) m_el.picture = std::move(before);
     }
+    if (done) done();
     return true;
 }
 
@@ -67,9 +103,31 @@ bool CPicturesPage::Read(int item, std::function<void()> done) {
     if (!m_el.Usable() || item < 0 || size_t(item) >= m_el.items.size()) return false;
     const CPnPItem& it = *m_el.items[size_t(item)];
     // A text label keeps its background: the slot's picture already carries a label.
-    return m_slots.Read(it.address, uint32_t(it.size), [this, done = std::move(done)](const uint8_t* d, uint32_t n) {
-        m_el.FromDeviceBuffer(d, n);
-        if (done) done();
+    return m_slots.Read(it.address, uint32_t(it.size), [this, name = it.name, done = std::move(done)](const uint8_t* d,
+                                                                                                     uint32_t n) {
+        if (!m_el.LongConversion()) {
+            m_el.FromDeviceBuffer(d, n);
+            if (done) done();
+            return;
+        }
+        // Decompressing is an operation of its own, after the read has ended.
+        auto bytes = std::make_shared<std::vector<uint8_t>>(d, d + n);
+        m_ctx.ops->AfterEnd([this, bytes, name, done] {
+            m_job.Start(
+                kWorkTotal,
+                [this, bytes](const CLocalJob::Progress& progress) {
+                    int value = 0;
+                    const CompressStop stop = StopAndStep(progress, value);
+                    CCompressStopScope scope(stop);
+                    return m_el.FromDeviceBuffer(bytes->data(), bytes->size());
+                },
+                [this, name, done](bool ok) {
+                    if (!ok)
+                        m_ctx.ui->ShowMessage("The picture in slot \"" + name + "\" does not decode.",
+                                              MsgIcon::Exclamation);
+                    if (done) done();
+                });
+        });
     });
 }
 
@@ -100,7 +158,8 @@ std::string CPicturesPage::SaveFilter() const {
     std::string f = entry(kPng) + entry(kBmp);
     if (m_el.fileFilter.find(".lbl") != std::string::npos) f += entry(kLogo);
     else if (m_el.fileFilter.find(".sld") != std::string::npos) f += entry(kSlide);
-    if (m_el.fileFilter.find(".bin") != std::string::npos) f += entry(kBinary);
+    // A compressed slot is always saved as its bytes too.
+    if (m_el.fileFilter.find(".bin") != std::string::npos || m_el.kind == kPnPPicturesCompressed) f += entry(kBinary);
     return f;
 }
 

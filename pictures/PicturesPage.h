@@ -1,5 +1,6 @@
 #pragma once
 #include "devicedata/DeviceContext.h"
+#include "devicedata/LocalJob.h"
 #include "devicedata/SlotTransfer.h"
 #include "pictures/LoadingOptions.h"
 #include "pictures/TextDraw.h"
@@ -38,10 +39,13 @@ public:
     CPicturesPage(CPnPPics& element, RDeviceContext& ctx, CConfigStore* store = nullptr);
 
     // "Load" of the file the dialog gave, with the options; failures are shown and change nothing.
-    bool Load(const std::string& path, const PicturesOptions& options);
+    // Compressed formats load off the window's thread inside an operation: then the call only
+    // starts it, and done runs once the element has its new picture (or kept its old one).
+    bool Load(const std::string& path, const PicturesOptions& options, std::function<void()> done = {});
     // "Save" (pictures elements only); failures are shown.
     bool Save(const std::string& path);
-    // "Read" of item i; done runs after the bytes reached the element (before the operation ends).
+    // "Read" of item i; done runs after the bytes reached the element (before the operation ends;
+    // for compressed formats after the decompression that follows the read).
     bool Read(int item, std::function<void()> done = {});
     // "Write" of the device buffer into item i after the question.
     bool Write(int item, bool ask = true);
@@ -79,4 +83,5 @@ private:
     CConfigStore* m_store;
     CSlotTransfer m_slots;
     CDitherRandom m_rng;
+    CLocalJob m_job;  // last: it stops and joins its work before the rest goes
 };
