@@ -253,8 +253,8 @@ void CPicturesView::OnLoad() {
     const QString path = chooseFile(st ? Q(st->pictures) : QString(), DialogFilter(m_page.Element().fileFilter));
     if (path.isEmpty()) return;
     if (st) st->pictures = QFileInfo(path).absolutePath().toStdString() + "/";
-    m_page.Load(path.toStdString(), Options());
-    Refresh();
+    // A compressed picture is still being made when this returns: the preview follows then.
+    m_page.Load(path.toStdString(), Options(), [this] { Refresh(); });
 }
 
 void CPicturesView::OnSave() {

@@ -10,4 +10,5 @@ void RegisterPicturesPages() {
     };
     RegisterPageFactory(kPnPPictures, factory);
     RegisterPageFactory(kPnPPicText, factory);
+    RegisterPageFactory(kPnPPicturesCompressed, factory);
 }
