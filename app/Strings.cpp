@@ -28,6 +28,7 @@ const std::map<int, const char*>& Table() {
         {21350, "Unsupported image dimensions!\n\nPlease use %d x %d pixels image files."},
         {21351, "Unsupported image dimensions!\n\nPlease use %d x %d, %d x %d or %d x %d pixels image files."},
         {21418, "Data will be written to device.\n\nDo you want to continue?"},
+        {21422, "Multiscreen settings will be written to device\n\nDo you want to continue?"},
         {21501, "Black"},
         {21502, "White"},
         {21503, "Checkered"},
@@ -39,6 +40,8 @@ const std::map<int, const char*>& Table() {
         {21509, "Black"},
         {21510, "Grey"},
         {21511, "Light"},
+        {21717, "Elements [%s] and [%s] are overlapping! \n\nDo you want to correct this problem?"},
+        {21718, "Background"},
     };
     return t;
 }

@@ -148,6 +148,67 @@ Bytes CaptionBmp(int w, int h, bool overWhite) {
     return b;
 }
 
+// A 24-bit bottom-up BMP of w x h from a colour function (r, g, b).
+template <class F>
+Bytes Bmp24(int w, int h, F colour) {
+    const int row = (w * 3 + 3) / 4 * 4;
+    Bytes b(54 + size_t(row) * size_t(h), 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(2, uint32_t(b.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, uint32_t(w));
+    put32(22, uint32_t(h));
+    b[26] = 1;
+    b[28] = 24;
+    put32(34, uint32_t(b.size() - 54));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            int r, g, bl;
+            colour(x, y, r, g, bl);
+            uint8_t* px = &b[54 + size_t(h - 1 - y) * size_t(row) + size_t(x) * 3];
+            px[0] = uint8_t(bl);
+            px[1] = uint8_t(g);
+            px[2] = uint8_t(r);
+        }
+    return b;
+}
+
+// A multiscreen display background in format 2 (Cb Y0 Cr Y1 per pixel pair) at half size:
+// a dark gradient with a faint grid, tinted per display.
+Bytes MultiscreenBackground(int w, int h, int display) {
+    Bytes b;
+    b.reserve(size_t(w) * size_t(h) * 2);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; x += 2) {
+            const bool grid = y % 30 == 0 || x % 30 == 0;
+            const int luma = grid ? 64 : 28 + 24 * y / h;
+            b.push_back(uint8_t(display == 0 ? 150 : 118));
+            b.push_back(uint8_t(luma));
+            b.push_back(uint8_t(display == 0 ? 118 : 142));
+            b.push_back(uint8_t(luma));
+        }
+    return b;
+}
+
+// An audio meter: green, then yellow, then red towards the loud end, with dark segment gaps.
+void MeterColour(int along, int length, bool gap, int& r, int& g, int& bl) {
+    const int t = along * 100 / std::max(length, 1);
+    if (gap) {
+        r = g = bl = 20;
+    } else if (t < 70) {
+        r = 40, g = 200, bl = 60;
+    } else if (t < 88) {
+        r = 230, g = 210, bl = 40;
+    } else {
+        r = 230, g = 40, bl = 30;
+    }
+}
+
 Bytes Ramp(size_t n, uint8_t seed) {
     Bytes b(n);
     for (size_t i = 0; i < n; ++i) b[i] = uint8_t(seed + i * 7);
@@ -170,6 +231,22 @@ int main(int argc, char** argv) {
     ok &= Save(out / "HD-OVL" / "caption.bmp", CaptionBmp(512, 64, false));
     ok &= Save(out / "HD-OVL" / "caption_W.bmp", CaptionBmp(512, 64, true));
     ok &= Save(out / "HD-OVL" / "options.bin", Ramp(64, 0x01));
+    ok &= Save(out / "HD-OVL" / "ms_display1.raw", MultiscreenBackground(960, 540, 0));
+    ok &= Save(out / "HD-OVL" / "ms_display2.raw", MultiscreenBackground(960, 540, 1));
+    ok &= Save(out / "HD-OVL" / "ms_meter_h.bmp", Bmp24(240, 16, [](int x, int y, int& r, int& g, int& b) {
+                   MeterColour(x, 240, x % 8 == 7 || y == 0 || y == 15, r, g, b);
+               }));
+    ok &= Save(out / "HD-OVL" / "ms_meter_v.bmp", Bmp24(16, 240, [](int x, int y, int& r, int& g, int& b) {
+                   MeterColour(239 - y, 240, y % 8 == 0 || x == 0 || x == 15, r, g, b);
+               }));
+    ok &= Save(out / "HD-OVL" / "ms_title.bmp", Bmp24(320, 40, [](int x, int y, int& r, int& g, int& b) {
+                   const bool accent = x < 6;
+                   r = accent ? 240 : 16 + y / 4, g = accent ? 140 : 24 + y / 4, b = accent ? 20 : 60 + y;
+               }));
+    ok &= Save(out / "HD-OVL" / "ms_stereo.bmp", Bmp24(64, 240, [](int x, int y, int& r, int& g, int& b) {
+                   const bool edge = x < 2 || x > 61 || y < 2 || y > 237;
+                   r = g = b = edge ? 200 : 10;
+               }));
     ok &= Save(out / "SD-OVL" / "logo1.raw", Format1(128, 64));
     ok &= Save(out / "SD-OVL" / "calib.bin", Ramp(256, 0x20));
     ok &= Save(out / "VOL" / "logo.raw", Format1(96, 48));
