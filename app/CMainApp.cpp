@@ -2,6 +2,7 @@
 
 #include "ConfigStore.h"
 #include "ProgramFolder.h"
+#include "UserFolders.h"
 
 bool CMainApp::HasFactorySwitch(const std::string& commandLine) {
     return commandLine.find("/factory_settings") != std::string::npos;
@@ -19,8 +20,11 @@ std::string CMainApp::CommandLine(int argc, char** argv) {
 bool CMainApp::Start(int argc, char** argv) {
     if (!m_instance.Acquire(kMutexName)) return false;
     m_folder = ProgramFolder();
-    m_iniPath = m_folder + "VaroConfig.ini";
+    // A read-only (installed) program folder keeps its store in the user's folder, starting
+    // from the copy beside the program.
+    m_iniPath = StoreFolder() + "VaroConfig.ini";
     AppStore().SetPath(m_iniPath);
+    AppStore().SetSeed(StoreFolder() == m_folder ? std::string() : m_folder + "VaroConfig.ini");
     m_factoryAtStart = HasFactorySwitch(CommandLine(argc, argv));
     return true;
 }

@@ -1,6 +1,7 @@
 #include "ConfigStore.h"
 
 #include "ProgramFolder.h"
+#include "UserFolders.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -84,6 +85,16 @@ void CConfigStore::SetPath(const std::string& path) {
     m_path = path;
 }
 
+void CConfigStore::SetSeed(const std::string& seed) {
+    std::lock_guard<std::mutex> lock(g_ioMutex);
+    m_seed = seed;
+}
+
+const std::string& CConfigStore::ReadPath() const {
+    if (m_seed.empty() || ::access(m_path.c_str(), F_OK) == 0) return m_path;
+    return m_seed;
+}
+
 std::string CConfigStore::Path() const {
     std::lock_guard<std::mutex> lock(g_ioMutex);
     return m_path;
@@ -93,7 +104,7 @@ bool CConfigStore::Lookup(const std::string& section, const std::string& key, st
     std::vector<std::string> lines;
     {
         std::lock_guard<std::mutex> lock(g_ioMutex);
-        if (!ReadLines(m_path, lines)) return false;
+        if (!ReadLines(ReadPath(), lines)) return false;
     }
     bool inSection = false;
     for (const auto& line : lines) {
@@ -178,7 +189,7 @@ bool CConfigStore::WriteStruct(const std::string& section, const std::string& ke
 bool CConfigStore::Write(const std::string& section, const std::string& key, const std::string& value) {
     std::lock_guard<std::mutex> lock(g_ioMutex);
     std::vector<std::string> lines;
-    ReadLines(m_path, lines);  // a missing file is an empty one
+    ReadLines(ReadPath(), lines);  // a missing file is an empty one
 
     // Find the section and the key inside it.
     long sectionLine = -1, keyLine = -1, lastInSection = -1;
@@ -218,6 +229,8 @@ bool CConfigStore::Write(const std::string& section, const std::string& key, con
 
     // Write beside the file and rename over it, so a crash never leaves half a store.
     std::string tmp = m_path + ".tmp";
+    const size_t slash = m_path.rfind('/');
+    if (slash != std::string::npos && slash > 0) MakeFolders(m_path.substr(0, slash));
     FILE* f = std::fopen(tmp.c_str(), "wb");
     if (!f) return false;
     bool ok = true;
@@ -234,6 +247,10 @@ bool CConfigStore::Write(const std::string& section, const std::string& key, con
 }
 
 CConfigStore& AppStore() {
-    static CConfigStore store(ProgramFolder() + "VaroConfig.ini");
+    static CConfigStore store = [] {
+        CConfigStore s(StoreFolder() + "VaroConfig.ini");
+        if (StoreFolder() != ProgramFolder()) s.SetSeed(ProgramFolder() + "VaroConfig.ini");
+        return s;
+    }();
     return store;
 }

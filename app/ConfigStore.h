@@ -13,6 +13,9 @@ public:
 
     void SetPath(const std::string& path);
     std::string Path() const;
+    // While the store's own file does not exist, reads come from seed, and the first write
+    // starts from seed's content (an installed program's store moving to the user's folder).
+    void SetSeed(const std::string& seed);
 
     // Decimal with an optional sign; the leading number of the value counts, none gives 0.
     int ReadInt(const std::string& section, const std::string& key, int def) const;
@@ -32,8 +35,12 @@ public:
 
 private:
     bool Write(const std::string& section, const std::string& key, const std::string& value);
+    // The file reads and writes go to: the store's own, or the seed while that is missing.
+    const std::string& ReadPath() const;
     std::string m_path;
+    std::string m_seed;
 };
 
-// The program's store: "VaroConfig.ini" in the program folder unless a test set another path.
+// The program's store: "VaroConfig.ini" in the store folder (UserFolders.h) unless a test set
+// another path.
 CConfigStore& AppStore();

@@ -1,4 +1,5 @@
 #include "DebugLog.h"
+#include "UserFolders.h"
 
 #include "ConfigStore.h"
 #include "ProgramFolder.h"
@@ -28,7 +29,10 @@ bool Init() {
     s = g_state.load(std::memory_order_relaxed);
     if (s == 0) {
         bool on = AppStore().ReadInt("Debug", "Log", 0) != 0;
-        if (on) g_path = ProgramFolder() + ProgramFileStem() + ".log";
+        if (on) {
+            g_path = LogFolder() + ProgramFileStem() + ".log";
+            MakeFolders(LogFolder());
+        }
         s = on ? 2 : 1;
         g_state.store(s, std::memory_order_release);
     }

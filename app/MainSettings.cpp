@@ -1,5 +1,7 @@
 #include "MainSettings.h"
 
+#include "UserFolders.h"
+
 #include "IpAddress.h"
 
 #include <fstream>
@@ -18,12 +20,14 @@ void CMainSettings::Load(const CConfigStore& s) {
     manualIp = s.ReadInt("Main", "ManualIP", 0);
     ip = IpFromStored(s.ReadInt("Main", "IP", 0));
     modelName = s.ReadString("Main", "ModelName", "");
-    pictures = s.ReadString("Main", "Pictures", "");
-    dataPath = s.ReadString("Main", "DataPath", "");
-    binPath = s.ReadString("Main", "BinPath", "");
-    profilePath = s.ReadString("Main", "ProfilePath", "");
-    mscPath = s.ReadString("Main", "MSCPath", "");
-    dynLabelsPath = s.ReadString("Main", "DynLabelsPath", "");
+    // The operator's files start in the documents folder when the program's is read-only.
+    const std::string docs = DocumentsFolder();
+    pictures = s.ReadString("Main", "Pictures", docs);
+    dataPath = s.ReadString("Main", "DataPath", docs);
+    binPath = s.ReadString("Main", "BinPath", docs);
+    profilePath = s.ReadString("Main", "ProfilePath", docs);
+    mscPath = s.ReadString("Main", "MSCPath", docs);
+    dynLabelsPath = s.ReadString("Main", "DynLabelsPath", docs);
     background = s.ReadInt("Main", "Background", 2);
     dither = s.ReadInt("Main", "Dither", 0);
     filter = s.ReadInt("Main", "Filter", 0);

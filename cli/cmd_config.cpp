@@ -1,14 +1,13 @@
-// varoctl config: the program folder's configuration store, for scripts and the demo.
+// varoctl config: VaroConfig's configuration store (beside the program, or the user's when the
+// program folder is read-only), for scripts and the demo.
 #include "Varoctl.h"
 #include "app/ConfigStore.h"
 #include "app/IpAddress.h"
-#include "app/ProgramFolder.h"
 
 #include <cstdio>
 
 namespace {
 int RunConfig(const VaroctlOptions&, const std::vector<std::string>& a) {
-    AppStore().SetPath(ProgramFolder() + "VaroConfig.ini");
     if (a.size() == 3 && a[0] == "get") {
         std::string v;
         if (!AppStore().Lookup(a[1], a[2], v)) return 1;

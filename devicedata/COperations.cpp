@@ -1,5 +1,7 @@
 #include "COperations.h"
 
+#include "link/SerialPortList.h"
+
 #include "app/Strings.h"
 
 #include <chrono>
@@ -171,7 +173,13 @@ void COperations::Completed(int result, int count) {
         }
         return;
     }
-    if (!(m_silent && m_silent())) m_ui.ShowMessage(FormatMessage(kStrLinkError + result), MsgIcon::Stop);
+    if (!(m_silent && m_silent())) {
+        std::string text = FormatMessage(kStrLinkError + result);
+        // A port refused for lack of permission: say which group opens it.
+        const std::string hint = result == 1 ? TakePortOpenHint() : std::string();
+        if (!hint.empty()) text += "\n\n" + hint;
+        m_ui.ShowMessage(text, MsgIcon::Stop);
+    }
     End();
 }
 

@@ -17,12 +17,18 @@
 
 #include "app/ConfigStore.h"
 #include "app/DebugLog.h"
+#include "link/SerialPortList.h"
 
 std::string ComPortPath(int number) {
     char key[16], def[32];
     std::snprintf(key, sizeof key, "COM%d", number);
+    std::string path;
+    if (AppStore().Lookup("Ports", key, path) && !path.empty()) return AppStore().ReadString("Ports", key, "");
+    // No entry: the devices the machine has, in order; past them the classic names.
+    const std::vector<std::string> present = PresentSerialDevices();
+    if (number >= 1 && size_t(number) <= present.size()) return present[size_t(number - 1)];
     std::snprintf(def, sizeof def, "/dev/ttyS%d", number - 1);
-    return AppStore().ReadString("Ports", key, def);
+    return def;
 }
 
 std::vector<RComPort> ComPortList() {
@@ -55,7 +61,13 @@ int64_t CSerialPort::NowMs() {
 bool CSerialPort::Open(const std::string& path) {
     Close();
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        const int error = errno;
+        NotePortOpen(path, error);
+        if (error == EACCES || error == EPERM) DebugLog("%s: %s: %s", m_name, path.c_str(), PortPermissionHint(path).c_str());
+        return false;
+    }
+    NotePortOpen(path, 0);
     termios tio;
     if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || tcgetattr(fd, &tio) != 0) {
         ::close(fd);

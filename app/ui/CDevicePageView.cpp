@@ -6,6 +6,7 @@
 #include "devicedata/DeviceSearch.h"
 #include "devicedata/DeviceSession.h"
 #include "devicedata/TimeSync.h"
+#include "link/CSerialPort.h"
 #include "link/eth/LocalInterfaces.h"
 
 #include <QApplication>
@@ -117,7 +118,7 @@ public:
         portList = new QComboBox(this);
         for (int i = 0; i < 8; ++i) {
             const std::string name = "COM" + std::to_string(i + 1);
-            const std::string path = AppStore().ReadString("Ports", name, "/dev/ttyS" + std::to_string(i));
+            const std::string path = ComPortPath(i + 1);
             portList->addItem(Q(name + "  (" + path + ")"), i);
         }
         portList->setCurrentIndex(st.port);

@@ -5,15 +5,22 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "LinkTestSupport.h"
 #include "link/CLinkWaiter.h"
 #include "link/CSerial.h"
+#include "link/CSerialPort.h"
+#include "link/SerialPortList.h"
 #include "sim/CSimImage.h"
 
 namespace {
@@ -538,6 +545,7 @@ TEST_F(LinkE2E, Rs422LinkLifecycle) {
 TEST(LinkPorts, ComNamesMapThroughTheStore) {
     TempDir dir;
     LinkLogSetup log(dir);
+    SetSerialDeviceRoots(dir.File("nodev"), dir.File("nosys"));  // a machine without serial ports
     AppStore().WriteString("Ports", "COM3", "/dev/ttyUSB0");
     EXPECT_EQ(ComPortPath(3), "/dev/ttyUSB0");
     EXPECT_EQ(ComPortPath(1), "/dev/ttyS0");
@@ -547,6 +555,74 @@ TEST(LinkPorts, ComNamesMapThroughTheStore) {
     ASSERT_EQ(list.size(), 8u);
     EXPECT_EQ(list[7].name, "COM8");
     EXPECT_EQ(list[7].path, "/dev/ttyS7");
+    SetSerialDeviceRoots("", "");
+}
+
+// COM1, COM2 ... without store entries take the devices the machine has: stable by-id names
+// first, then USB and ACM adapters, then the built-in ports that have a UART.
+TEST(LinkPorts, UnnamedComPortsTakeThePresentDevices) {
+    TempDir dir;
+    LinkLogSetup log(dir);
+    namespace fs = std::filesystem;
+    const std::string dev = dir.File("dev"), sys = dir.File("sys");
+    fs::create_directories(dev + "/serial/by-id");
+    for (const char* n : {"ttyUSB0", "ttyUSB2", "ttyUSB10", "ttyACM0", "ttyS0", "ttyS1", "ttyS10", "ttyprintk"})
+        TempDir::WriteAll(dev + "/" + n, "");
+    fs::create_symlink("../../ttyUSB0", dev + "/serial/by-id/usb-Maker_Adapter_A1-if00-port0");
+    for (auto [n, type] : {std::pair{"ttyS0", "4"}, {"ttyS1", "0"}, {"ttyS10", "4"}}) {
+        fs::create_directories(sys + "/class/tty/" + n);
+        TempDir::WriteAll(sys + "/class/tty/" + n + "/type", std::string(type) + "\n");
+    }
+    SetSerialDeviceRoots(dev, sys);
+    const std::vector<std::string> want{dev + "/serial/by-id/usb-Maker_Adapter_A1-if00-port0",
+                                        dev + "/ttyUSB2", dev + "/ttyUSB10", dev + "/ttyACM0", dev + "/ttyS0",
+                                        dev + "/ttyS10"};
+    EXPECT_EQ(PresentSerialDevices(), want);  // ttyUSB0 once, by its name; ttyS1 has no UART
+    AppStore().WriteString("Ports", "COM2", "/dev/ttyX");
+    const auto list = ComPortList();
+    EXPECT_EQ(list[0].path, want[0]);
+    EXPECT_EQ(list[1].path, "/dev/ttyX");  // the store's entry wins
+    EXPECT_EQ(list[2].path, want[2]);
+    EXPECT_EQ(list[5].path, want[5]);
+    EXPECT_EQ(list[6].path, "/dev/ttyS6");  // past the devices: the classic names
+    SetSerialDeviceRoots("", "");
+}
+
+// A port the user may not open: the log and the message name the group that grants access.
+TEST(LinkPorts, PermissionDeniedNamesTheGroup) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to play an unprivileged user";
+    TempDir dir;
+    ::chmod(dir.Path().c_str(), 0755);
+    const std::string port = dir.File("ttyUSB7");
+    TempDir::WriteAll(port, "");
+    const group* g = ::getgrnam("dialout");
+    const gid_t gid = g ? g->gr_gid : 20;
+    const std::string groupName = g ? "dialout" : std::to_string(gid);
+    ASSERT_EQ(::chown(port.c_str(), 0, gid), 0);
+    ::chmod(port.c_str(), 0660);
+    EXPECT_EQ(PortPermissionHint(port), "");  // root may open it
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        CSerialPort p("CSerial232");
+        const bool opened = p.Open(port);
+        const std::string hint = TakePortOpenHint();
+        const std::string out = (opened ? "opened|" : "refused|") + hint;
+        if (write(fds[1], out.data(), out.size()) < 0) _exit(3);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string got;
+    char buf[512];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) got.append(buf, size_t(n));
+    close(fds[0]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    EXPECT_EQ(got, "refused|Access to " + port + " is granted to the group \"" + groupName +
+                       "\" (for example: sudo usermod -aG " + groupName + " $USER, then log in again).");
 }
 
 TEST_F(LinkE2E, GarbageFloodAndSilenceEndInBoundedTime) {
