@@ -171,6 +171,11 @@ int RunPictures(const VaroctlOptions& o, const std::vector<std::string>& a) {
             return kExitUsage;
         }
         if (!page.Load(p.positional[2], p.options)) return kExitNoInput;
+        // Formats 5 and 6 compress as an operation of their own.
+        if (s.ops.Busy()) {
+            if (int r = s.Run()) return r;
+            if (s.ui.failed || !el->loaded) return kExitNoInput;
+        }
     } else {
         CPnPPicText* label = page.TextLabel();
         if (!label) {

@@ -171,3 +171,81 @@ TEST(VaroctlPictures, WriteReadAndLabelAsThePageDoes) {
     }
     EXPECT_EQ(ImageBytes(image, 0x020000, 0x30000), before);
 }
+
+// varoctl compressed: a slot written and read back as the page does it, a "pictures" element of
+// format 6 through the pictures command, and the codecs offline.
+TEST(VaroctlCompressed, WriteReadEncodeAndDecode) {
+    Folder f;
+    CPicture slide(1920, 1080);
+    for (int y = 0; y < 1080; ++y)
+        for (int x = 0; x < 1920; ++x) slide.At(x, y) = uint32_t((x / 8) & 0xFF) << 16 | uint32_t((y / 5) & 0xFF) << 8 | 0x40;
+    const std::string png = f.Dir().File("slide.png");
+    ASSERT_EQ(slide.SavePNG(png), 0);
+    const std::string modelFile = f.Model("CMP-CTL", R"(
+  <pictures_compressed name="Slides" group="Pictures" width="1920" height="1080" format="1">
+    <item name="Slide 1" address="0x100000"/><item name="Slide 2" address="0x200000"/>
+  </pictures_compressed>
+  <pictures name="Full" width="1920" height="1080" newformat="6"><item name="F" address="0x400000"/></pictures>)");
+    const std::string image = f.Dir().File("dev.img");
+    const uint32_t ip = NetSim::NextAddress();
+    NetSim sim({"--tcp", IpToString(ip), "--model", modelFile}, image);
+    ASSERT_TRUE(sim.Ready());
+    const std::string link = "tcp:" + IpToString(ip);
+
+    Outcome o = f.Run({"--link", link, "compressed", "write", "slides", "Slide 2", png});
+    ASSERT_EQ(o.code, 0) << o.err;
+    PageRig page(modelFile);
+    CPicturesPage slides(page.El(0), page.ctx);
+    ASSERT_TRUE(slides.Load(png, {}));
+    const std::vector<uint8_t> expect = page.El(0).deviceBuffer;
+    ASSERT_EQ(expect.size(), 600064u);
+    EXPECT_EQ(ImageBytes(image, 0x200000, expect.size()), expect);
+
+    o = f.Run({"--link", link, "compressed", "read", "Slides", "1", f.Dir().File("back.bin")});
+    ASSERT_EQ(o.code, 0) << o.err;
+    const std::string raw = TempDir::ReadAll(f.Dir().File("back.bin"));
+    EXPECT_EQ(std::vector<uint8_t>(raw.begin(), raw.end()), expect);
+    // An empty slot (erased flash) does not decode: said so, and no file.
+    o = f.Run({"--link", link, "compressed", "read", "Slides", "0", f.Dir().File("empty.png")});
+    EXPECT_EQ(o.code, 66) << o.err;
+    EXPECT_NE(o.err.find("does not decode"), std::string::npos) << o.err;
+    EXPECT_FALSE(std::filesystem::exists(f.Dir().File("empty.png")));
+
+    // The pictures command waits for the compression of a format-6 element before its write.
+    o = f.Run({"--link", link, "pictures", "write", "Full", "F", png});
+    ASSERT_EQ(o.code, 0) << o.err;
+    EXPECT_EQ(ImageBytes(image, 0x400000, 600064), expect);
+
+    // Offline: the same stream as the element makes, and back to a picture.
+    o = f.Run({"compressed", "encode", png, f.Dir().File("enc.bin"), "--codec", "tamo"});
+    ASSERT_EQ(o.code, 0) << o.err;
+    const std::string enc = TempDir::ReadAll(f.Dir().File("enc.bin"));
+    EXPECT_EQ(std::vector<uint8_t>(enc.begin(), enc.end()), expect);
+    o = f.Run({"compressed", "decode", f.Dir().File("enc.bin"), f.Dir().File("dec.png"), "--codec", "tamo"});
+    ASSERT_EQ(o.code, 0) << o.err;
+    CPicture dec;
+    ASSERT_EQ(dec.Load(f.Dir().File("dec.png"), false, 0, 0, 0), 0);
+    EXPECT_EQ(dec.Width(), 1920);
+    EXPECT_EQ(dec.Height(), 1080);
+
+    TempDir::WriteAll(f.Dir().File("junk.bin"), std::string(600064, '\x11'));
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string err;
+    } cases[] = {
+        {{"compressed", "encode", png, f.Dir().File("x.bin")}, 64, "--codec"},
+        {{"compressed", "encode", png, f.Dir().File("x.bin"), "--codec", "tamo", "--range", "pc"}, 64, "DNxHD"},
+        {{"compressed", "encode", f.Dir().File("none.png"), f.Dir().File("x.bin"), "--codec", "tamo"}, 66, "Error opening image file"},
+        {{"compressed", "encode", png, f.Dir().File("no/dir/x.bin"), "--codec", "tamo"}, 73, "cannot write"},
+        {{"compressed", "decode", f.Dir().File("junk.bin"), f.Dir().File("x.png"), "--codec", "tamo"}, 66, "does not decode"},
+        {{"compressed", "decode", png, f.Dir().File("x.png"), "--codec", "tamo"}, 66, "not 1 to 8 frames"},
+        {{"--link", link, "compressed", "write", "Slides", "9", png}, 64, "no slot"},
+        {{"--link", link, "compressed", "write", "Slides", "0", f.Dir().File("none.png")}, 66, "Error opening image file"},
+    };
+    for (const Case& c : cases) {
+        o = f.Run(c.args);
+        EXPECT_EQ(o.code, c.code) << o.err;
+        EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+    }
+}
