@@ -2,6 +2,7 @@
 #include "devicedata/ui/CSettingsPageView.h"
 #include "devicedata/ui/elements/ElementPages.h"
 #include "pictures/ui/PicturesPages.h"
+#include "signals/ui/MultiScreenPages.h"
 
 // Each page module offers one registration function; add a line here for a new page.
 void RegisterAllPages() {
@@ -11,4 +12,5 @@ void RegisterAllPages() {
     RegisterElementPages();
     RegisterSettingsPages();
     RegisterPicturesPages();
+    RegisterMultiScreenPages();
 }

@@ -665,7 +665,7 @@ TEST(MultiScreenSample, SettingsBlockFieldByField) {
     ASSERT_TRUE(ms->error.empty()) << ms->error;
     EXPECT_EQ(ms->items[0]->size, 1036800);
     EXPECT_EQ(ms->items[1]->size, 1036800);
-    EXPECT_EQ(ms->CoverSize(), 4 * 960 * 1080 * 2);
+    EXPECT_EQ(ms->CoverSize(), 5 * 960 * 1080 * 2);
     CMultiScreen doc;
     MultiScreenBuild(doc, *ms, false);
     RMsOverlap o;

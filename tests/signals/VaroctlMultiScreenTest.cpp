@@ -81,7 +81,7 @@ TEST(VaroctlMultiScreen, RenderAndCheck) {
     for (const char* f : {"background1.png", "background2.png", "cover.png", "composed.png"})
         EXPECT_TRUE(std::filesystem::exists(dir.File(std::string("out/") + f))) << f;
     EXPECT_EQ(std::filesystem::file_size(dir.File("out/background1.bin")), 1036800u);
-    EXPECT_EQ(std::filesystem::file_size(dir.File("out/cover.bin")), 4u * 960u * 1080u * 2u);
+    EXPECT_EQ(std::filesystem::file_size(dir.File("out/cover.bin")), 5u * 960u * 1080u * 2u);
     const std::string settings = TempDir::ReadAll(dir.File("out/settings.bin"));
     ASSERT_EQ(settings.size(), 256u);
     EXPECT_EQ(uint8_t(settings[8]), 120u);  // Input 2: 960 / 8
