@@ -13,6 +13,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   iproute2 iputils-ping
+  help2man dpkg-dev lintian
 )
 
 missing=()

@@ -14,6 +14,13 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$JOBS"
 (cd build && ctest --output-on-failure -j"$JOBS" --timeout 900)
 
+# The Debian packages from that build: installed, used as installed, purged (dpkg wants root).
+if [ "$(id -u)" -eq 0 ]; then
+  bash scripts/test-packages.sh
+else
+  echo "package test: skipped (installing packages needs root)"
+fi
+
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARO_WITH_QT=ON -DVARO_SANITIZE=ON
 cmake --build build-asan -j"$JOBS"
