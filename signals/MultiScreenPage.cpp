@@ -3,8 +3,10 @@
 #include "app/ConfigStore.h"
 #include "app/MainSettings.h"
 #include "app/Strings.h"
+#include "pictures/PictureConvert.h"
 
 #include <cstring>
+#include <future>
 #include <memory>
 
 namespace {
@@ -76,6 +78,62 @@ CPicture CMultiScreenPage::Preview() {
     return MultiScreenPreview(Document(), m_el);
 }
 
+std::vector<CMultiScreenPage::RPlan> CMultiScreenPage::Plan() const {
+    std::vector<RPlan> plan;
+    const int displays = m_el.document ? m_el.document->realDisplays : 0;
+    for (int d = 0; d < displays; ++d) {
+        const int64_t size = m_el.DisplayBackgroundSize(d);
+        if (size < 1) continue;
+        plan.push_back({RPlan::kBackground, d, m_el.items[size_t(m_el.displayList[size_t(d)]->item)]->address, size});
+    }
+    if (m_el.CoverSize() > 0) plan.push_back({RPlan::kCover, 0, m_el.coverAddress, m_el.CoverSize()});
+    if (m_el.size > 0) plan.push_back({RPlan::kSettings, 0, m_el.address, m_el.size});
+    return plan;
+}
+
+bool CMultiScreenPage::CheckPlan(const std::vector<RPlan>& plan, std::string& err) const {
+    auto codecFor = [](int format) {
+        ICompressedPictureCodec* c = CompressedPictureCodec();
+        return !IsCompressedPictureFormat(format) || (c && c->Handles(format));
+    };
+    for (const RPlan& p : plan) {
+        if (p.size > int64_t(m_ctx.bufferSize)) {
+            err = "A part of the multiscreen layout (" + std::to_string(p.size) +
+                  " bytes) is larger than the device transfer buffer.";
+            return false;
+        }
+        const int format = p.kind == RPlan::kCover        ? m_el.coverFormat
+                           : p.kind == RPlan::kBackground ? m_el.displayList[size_t(p.display)]->format
+                                                          : 0;
+        if (p.kind != RPlan::kSettings && !codecFor(format)) {
+            err = std::string("The multiscreen ") + (p.kind == RPlan::kCover ? "cover" : "background") +
+                  " is in compressed picture format " + std::to_string(format) +
+                  ", and this program has no encoder for it yet.";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CMultiScreenPage::RenderPart(const RPlan& p, RPart& out, std::string& err) {
+    CMultiScreen& doc = Document();
+    out.address = p.address;
+    switch (p.kind) {
+    case RPlan::kBackground: {
+        CPicture halved;
+        return MultiScreenBackgroundBytes(doc, m_el, p.display, halved, out.bytes, err);
+    }
+    case RPlan::kCover: {
+        CPicture cover;
+        MultiScreenCoverPicture(doc, m_el, cover);
+        return MultiScreenCoverBytes(cover, m_el, out.bytes, err);
+    }
+    default:
+        out.bytes = MultiScreenEncodeSettings(doc, m_el);
+        return true;
+    }
+}
+
 bool CMultiScreenPage::MakeParts(std::vector<RPart>& parts, std::string& err) {
     parts.clear();
     if (!m_el.error.empty()) {
@@ -83,32 +141,16 @@ bool CMultiScreenPage::MakeParts(std::vector<RPart>& parts, std::string& err) {
         return false;
     }
     EnsureBuilt();
-    CMultiScreen& doc = Document();
-    for (int d = 0; d < doc.realDisplays; ++d) {
-        if (m_el.DisplayBackgroundSize(d) < 1) continue;
-        RPart p;
-        CPicture halved;
-        if (!MultiScreenBackgroundBytes(doc, m_el, d, halved, p.bytes, err)) return false;
-        const int item = m_el.displayList[size_t(d)]->item;
-        p.address = m_el.items[size_t(item)]->address;
-        parts.push_back(std::move(p));
-    }
-    if (m_el.CoverSize() > 0) {
-        RPart p;
-        CPicture cover;
-        MultiScreenCoverPicture(doc, m_el, cover);
-        if (!MultiScreenCoverBytes(cover, m_el, p.bytes, err)) return false;
-        p.address = m_el.coverAddress;
-        parts.push_back(std::move(p));
-    }
-    if (m_el.size > 0) parts.push_back({m_el.address, MultiScreenEncodeSettings(doc, m_el)});
-    for (const RPart& p : parts)
-        if (p.bytes.size() > m_ctx.bufferSize) {
-            err = "A part of the multiscreen layout (" + std::to_string(p.bytes.size()) +
-                  " bytes) is larger than the device transfer buffer.";
+    const std::vector<RPlan> plan = Plan();
+    if (!CheckPlan(plan, err)) return false;
+    for (const RPlan& p : plan) {
+        RPart part;
+        if (!RenderPart(p, part, err)) {
             parts.clear();
             return false;
         }
+        parts.push_back(std::move(part));
+    }
     return true;
 }
 
@@ -116,29 +158,54 @@ bool CMultiScreenPage::Write(bool ask) {
     COperations& ops = *m_ctx.ops;
     if (ops.Busy()) return false;
     if (ask && !m_ctx.ui->AskYesNo(LoadString(21422), MsgIcon::Question, false)) return false;
-    auto parts = std::make_shared<std::vector<RPart>>();
-    std::string err;
-    if (!MakeParts(*parts, err)) {
+    std::string err = m_el.error;
+    if (err.empty()) EnsureBuilt();
+    const std::vector<RPlan> plan = err.empty() ? Plan() : std::vector<RPlan>{};
+    if (!err.empty() || !CheckPlan(plan, err)) {
         m_ctx.ui->ShowMessage(err, MsgIcon::Stop);
         return false;
     }
-    if (parts->empty()) return false;
+    if (plan.empty()) return false;
     int64_t total = 0;
-    for (const RPart& p : *parts) total += int64_t(p.bytes.size());
+    for (const RPlan& p : plan) total += p.size;
     if (total > INT32_MAX) total = INT32_MAX;
 
-    // Each completion sends the next part; the last one ends the operation without a message.
-    // The step stays the operation's own across its commands, so it keeps the parts alive.
+    // The first part is made now; the others are made off this thread while it is sent, so the
+    // link is not kept waiting for the rendering. Nothing else touches the document while the
+    // operation runs (the page's controls are disabled).
+    struct Sequence {
+        std::vector<RPart> parts;
+        std::future<std::string> rest;
+        size_t index = 0;
+    };
+    auto seq = std::make_shared<Sequence>();
+    seq->parts.resize(plan.size());
+    if (!RenderPart(plan[0], seq->parts[0], err)) {
+        m_ctx.ui->ShowMessage(err, MsgIcon::Stop);
+        return false;
+    }
+    seq->rest = std::async(std::launch::async, [this, plan, s = seq.get()] {
+        std::string e;
+        for (size_t i = 1; i < plan.size(); ++i)
+            if (!RenderPart(plan[i], s->parts[i], e)) return e;
+        return std::string();
+    });
     RDeviceContext* ctx = &m_ctx;
-    auto index = std::make_shared<size_t>(0);
-    auto start = [ctx, parts, index] {
-        const RPart& p = (*parts)[*index];
+    auto start = [ctx, seq] {
+        const RPart& p = seq->parts[seq->index];
         std::memcpy(ctx->buffer, p.bytes.data(), p.bytes.size());
         ctx->engine->StartCommand(int(p.bytes.size()), kCmdEraseWrite, p.address, ctx->buffer);
     };
-    ops.Begin(kOpMultiscreenWrite, int(total), -1, [ctx, parts, index, start](int) {
-        ctx->ops->counter1 += int((*parts)[*index].bytes.size());
-        if (++*index >= parts->size()) return false;
+    ops.Begin(kOpMultiscreenWrite, int(total), -1, [ctx, seq, start](int) {
+        ctx->ops->counter1 += int(seq->parts[seq->index].bytes.size());
+        if (++seq->index >= seq->parts.size()) return false;
+        if (seq->rest.valid()) {
+            const std::string e = seq->rest.get();
+            if (!e.empty()) {
+                ctx->ui->ShowMessage(e, MsgIcon::Stop);
+                return false;
+            }
+        }
         start();
         return true;
     });

@@ -31,6 +31,14 @@ public:
     };
     // The bytes the write sends, in order. False with err when the layout cannot be made.
     bool MakeParts(std::vector<RPart>& parts, std::string& err);
+    // What the write sends, before anything is made: backgrounds, cover, settings block.
+    struct RPlan {
+        enum Kind { kBackground, kCover, kSettings } kind;
+        int display;
+        uint32_t address;
+        int64_t size;
+    };
+    std::vector<RPlan> Plan() const;
 
     CPicture Preview();
     bool Valid() const { return m_el.document && m_el.document->valid; }
@@ -45,6 +53,8 @@ public:
 
 private:
     void CheckOverlap();
+    bool CheckPlan(const std::vector<RPlan>& plan, std::string& err) const;
+    bool RenderPart(const RPlan& p, RPart& out, std::string& err);
 
     CPnPMultiScreen& m_el;
     RDeviceContext& m_ctx;
