@@ -8,34 +8,14 @@
 #include <random>
 
 #include "LinkTestSupport.h"
+#include "common/RunProgram.h"
 #include "sim/CSimImage.h"
 
 namespace {
-struct Outcome {
-    int code = -1;
-    std::string out, err;
-};
+using Outcome = RProgramOutcome;
 
 Outcome Varoctl(const TempDir& dir, std::vector<std::string> args) {
-    const char* bin = std::getenv("VARO_BIN_DIR");
-    std::string exe = std::string(bin ? bin : ".") + "/varoctl";
-    args.insert(args.begin(), exe);
-    const std::string out = dir.File("out.txt"), err = dir.File("err.txt");
-    pid_t pid = fork();
-    if (pid == 0) {
-        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(o, 1);
-        dup2(e, 2);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, TempDir::ReadAll(out), TempDir::ReadAll(err)};
+    return RunProgram(dir, BuiltProgram("varoctl"), std::move(args));
 }
 
 std::string Link(const char* kind, const SimProcess& sim, const char* suffix = "") {
