@@ -5,6 +5,9 @@
 #include "app/Strings.h"
 #include "pictures/PictureConvert.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <future>
 #include <memory>
@@ -185,6 +188,9 @@ bool CMultiScreenPage::Write(bool ask) {
         return false;
     }
     seq->rest = std::async(std::launch::async, [this, plan, s = seq.get()] {
+        // Below the link's worker: a part is needed only once the one before it is sent, and a
+        // core taken from the link (or from a simulated device beside it) costs more than that.
+        setpriority(PRIO_PROCESS, id_t(gettid()), 10);
         std::string e;
         for (size_t i = 1; i < plan.size(); ++i)
             if (!RenderPart(plan[i], s->parts[i], e)) return e;
