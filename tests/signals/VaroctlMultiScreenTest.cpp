@@ -1,6 +1,7 @@
 // varoctl multiscreen on the sample model: render writes the device data and pictures offline,
 // check names the first overlap, write puts the three kinds of data into varosim over TCP.
 #include "../eth/NetSim.h"
+#include "common/RunProgram.h"
 #include "common/TempDir.h"
 #include "model/CPnPModel.h"
 #include "signals/MultiScreenDoc.h"
@@ -21,29 +22,10 @@ std::string Bin() {
 }
 std::string SampleModel() { return Bin() + "/ModelsPnP/HD-OVL.xml"; }
 
-struct Outcome {
-    int code = -1;
-    std::string out, err;
-};
+using Outcome = RProgramOutcome;
 
 Outcome Varoctl(const TempDir& dir, std::vector<std::string> args) {
-    const std::string exe = Bin() + "/varoctl", out = dir.File("out.txt"), err = dir.File("err.txt");
-    args.insert(args.begin(), exe);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(o, 1);
-        dup2(e, 2);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, TempDir::ReadAll(out), TempDir::ReadAll(err)};
+    return RunProgram(dir, Bin() + "/varoctl", std::move(args));
 }
 
 std::string ImageBytes(const std::string& image, uint32_t address, size_t n) {
