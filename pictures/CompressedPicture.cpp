@@ -13,12 +13,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
+
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -36,15 +43,170 @@ bool Stopped(const CompressStop& stop) {
     return t_stop && *t_stop && (*t_stop)();
 }
 
-std::array<uint32_t, 256> MakeCrcTable() {
-    std::array<uint32_t, 256> t{};
+// Slicing by eight: table k is the CRC of a byte followed by k zero bytes.
+using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
+CrcTables MakeCrcTables() {
+    CrcTables t{};
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i << 24;
         for (int k = 0; k < 8; ++k) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
-        t[i] = c;
+        t[0][i] = c;
     }
+    for (int k = 1; k < 8; ++k)
+        for (uint32_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 24];
     return t;
 }
+const CrcTables& Tables() {
+    static const CrcTables t = MakeCrcTables();
+    return t;
+}
+
+// a x b modulo the CRC polynomial, with bit 31 the highest power.
+uint32_t MulMod(uint32_t a, uint32_t b) {
+    uint32_t r = 0;
+    for (int i = 31; i >= 0; --i) {
+        r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
+        if ((b >> i) & 1) r ^= a;
+    }
+    return r;
+}
+
+// The CRC register after `bytes` more zero bytes: crc x x^(8 bytes); gives the folding constants.
+uint32_t ShiftZeros(uint32_t crc, size_t bytes) {
+    uint32_t power = 1, base = 0x100;  // x^0, x^8
+    for (; bytes; bytes >>= 1, base = MulMod(base, base))
+        if (bytes & 1) power = MulMod(power, base);
+    return MulMod(crc, power);
+}
+
+uint32_t LoadBE32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+uint32_t CrcTable(const uint8_t* data, size_t size, uint32_t crc) {
+    const CrcTables& t = Tables();
+    for (; size >= 8; size -= 8, data += 8) {
+        const uint32_t a = crc ^ LoadBE32(data), b = LoadBE32(data + 4);
+        crc = t[7][a >> 24] ^ t[6][(a >> 16) & 0xFF] ^ t[5][(a >> 8) & 0xFF] ^ t[4][a & 0xFF] ^ t[3][b >> 24] ^
+              t[2][(b >> 16) & 0xFF] ^ t[1][(b >> 8) & 0xFF] ^ t[0][b & 0xFF];
+    }
+    for (; size; --size) crc = (crc << 8) ^ t[0][((crc >> 24) ^ *data++) & 0xFF];
+    return crc;
+}
+
+#ifdef __x86_64__
+// Carry-less folding: 16-byte blocks read most significant byte first are polynomials, a block
+// k bits ahead is moved onto the next by multiplying its halves by x^(k+64) and x^k mod P. What
+// is left folds to 16 bytes whose table CRC from zero is the same, since only the residue counts.
+struct FoldConsts {
+    __m128i by4, by1;
+};
+const FoldConsts& Folds() {
+    static const FoldConsts f = [] {
+        auto k = [](size_t bits) { return static_cast<long long>(ShiftZeros(1, bits / 8)); };
+        return FoldConsts{_mm_set_epi64x(k(512 + 64), k(512)), _mm_set_epi64x(k(128 + 64), k(128))};
+    }();
+    return f;
+}
+
+__attribute__((target("pclmul,ssse3"))) inline __m128i Fold(__m128i a, __m128i k, __m128i next) {
+    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x11), _mm_clmulepi64_si128(a, k, 0x00)), next);
+}
+
+__attribute__((target("pclmul,ssse3"))) uint32_t CrcFold(const uint8_t* data, size_t size, uint32_t crc) {
+    const FoldConsts& k = Folds();
+    const __m128i swap = _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+#define load(p) _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), swap)
+    // The start value goes into the message's first 32 bits.
+    __m128i x0 = _mm_xor_si128(load(data), _mm_set_epi32(int(crc), 0, 0, 0));
+    __m128i x1 = load(data + 16), x2 = load(data + 32), x3 = load(data + 48);
+    data += 64;
+    size -= 64;
+    for (; size >= 64; size -= 64, data += 64) {
+        x0 = Fold(x0, k.by4, load(data));
+        x1 = Fold(x1, k.by4, load(data + 16));
+        x2 = Fold(x2, k.by4, load(data + 32));
+        x3 = Fold(x3, k.by4, load(data + 48));
+    }
+    __m128i x = Fold(Fold(Fold(x0, k.by1, x1), k.by1, x2), k.by1, x3);
+    for (; size >= 16; size -= 16, data += 16) x = Fold(x, k.by1, load(data));
+    alignas(16) uint8_t rest[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(rest), _mm_shuffle_epi8(x, swap));
+#undef load
+    return CrcTable(data, size, CrcTable(rest, 16, 0));
+}
+#endif
+
+// Helper threads kept for the next frame: starting threads costs about as much as a slice of
+// the work. One job at a time; a caller that finds them busy does the whole job itself.
+class CWorkers {
+public:
+    int Count() const { return m_count; }
+    // job(0 ... n-1): job(0) on the caller, the others on helpers; returns when all are done.
+    void Run(int n, const std::function<void(int)>& job) {
+        std::unique_lock<std::mutex> busy(m_busy, std::try_to_lock);
+        n = std::min(n, m_count);
+        if (n <= 1 || !busy.owns_lock()) {
+            for (int i = 0; i < n || i == 0; ++i) job(i);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            while (int(m_threads.size()) < m_count - 1) {
+                const int index = int(m_threads.size()) + 1;
+                m_threads.emplace_back([this, index] { Loop(index); });
+            }
+            m_job = &job;
+            m_used = n;
+            m_pending = n - 1;
+            ++m_generation;
+        }
+        m_wake.notify_all();
+        job(0);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_done.wait(lock, [&] { return m_pending == 0; });
+        m_job = nullptr;
+    }
+    ~CWorkers() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_quit = true;
+        }
+        m_wake.notify_all();
+        for (auto& t : m_threads) t.join();
+    }
+
+private:
+    void Loop(int index) {
+        uint64_t seen = 0;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [&] { return m_quit || m_generation != seen; });
+            if (m_quit) return;
+            seen = m_generation;
+            if (index >= m_used) continue;
+            const std::function<void(int)>* job = m_job;
+            lock.unlock();
+            (*job)(index);
+            lock.lock();
+            if (--m_pending == 0) m_done.notify_one();
+        }
+    }
+
+    const int m_count = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+    std::mutex m_busy, m_mutex;
+    std::condition_variable m_wake, m_done;
+    std::vector<std::thread> m_threads;
+    const std::function<void(int)>* m_job = nullptr;
+    int m_used = 0, m_pending = 0;
+    uint64_t m_generation = 0;
+    bool m_quit = false;
+};
+CWorkers& Workers() {
+    static CWorkers w;
+    return w;
+}
+
+// Slice i of n of the frame's rows, whole row pairs each (a pair shares its chroma row).
+int SliceRow(int i, int n) { return (kH / 2) * i / n * 2; }
 
 void PutLE32(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
@@ -149,52 +311,6 @@ bool RunFfmpeg(const std::vector<std::string>& args, const CompressStop& stop, s
     return !stopped;
 }
 
-// BT.709, 8 bits, saturation factor 1: the conversion of device format 2 gives Cb Y0 Cr Y1
-// per pixel pair; the planes keep every luma and the chroma of even lines only.
-bool ToPlanes(const CPicture& frame, uint8_t* y, uint8_t* cb, uint8_t* cr) {
-    thread_local std::vector<uint8_t> packed;
-    packed.resize(kFramePixels * 2);
-    if (!PictureToDevice(frame, true, 2, 100, packed.data(), packed.size(), kW)) return false;
-    for (int line = 0; line < kH; ++line) {
-        const uint8_t* p = packed.data() + size_t(line) * kW * 2;
-        uint8_t* yl = y + size_t(line) * kW;
-        for (int i = 0; i < kW / 2; ++i) {
-            yl[2 * i] = p[4 * i + 1];
-            yl[2 * i + 1] = p[4 * i + 3];
-        }
-        if (line & 1) continue;
-        uint8_t* cbl = cb + size_t(line / 2) * (kW / 2);
-        uint8_t* crl = cr + size_t(line / 2) * (kW / 2);
-        for (int i = 0; i < kW / 2; ++i) {
-            cbl[i] = p[4 * i];
-            crl[i] = p[4 * i + 2];
-        }
-    }
-    // The coded lines below the picture carry nothing.
-    std::memset(y + kFramePixels, 0, size_t(kCodedH - kH) * kW);
-    std::memset(cb + kFramePixels / 4, 128, size_t(kCodedH - kH) / 2 * (kW / 2));
-    std::memset(cr + kFramePixels / 4, 128, size_t(kCodedH - kH) / 2 * (kW / 2));
-    return true;
-}
-
-bool FromPlanes(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, CPicture& frame) {
-    thread_local std::vector<uint8_t> packed;
-    packed.resize(kFramePixels * 2);
-    for (int line = 0; line < kH; ++line) {
-        uint8_t* p = packed.data() + size_t(line) * kW * 2;
-        const uint8_t* yl = y + size_t(line) * kW;
-        const uint8_t* cbl = cb + size_t(line / 2) * (kW / 2);
-        const uint8_t* crl = cr + size_t(line / 2) * (kW / 2);
-        for (int i = 0; i < kW / 2; ++i) {
-            p[4 * i] = cbl[i];
-            p[4 * i + 1] = yl[2 * i];
-            p[4 * i + 2] = crl[i];
-            p[4 * i + 3] = yl[2 * i + 1];
-        }
-    }
-    return DeviceToPicture(frame, kW, packed.data(), packed.size(), true, 2);
-}
-
 struct Planes {
     std::vector<uint8_t> y = std::vector<uint8_t>(size_t(kW) * kCodedH);
     std::vector<uint8_t> cb = std::vector<uint8_t>(size_t(kW / 2) * (kCodedH / 2));
@@ -205,21 +321,35 @@ Planes& ThreadPlanes() {
     return p;
 }
 
-// The frame's rows as a picture of their own (the picture itself when it is one frame).
-const CPicture& FrameOf(const CPicture& pic, int frame, CPicture& scratch) {
-    if (pic.Height() == kH) return pic;
-    scratch.Create(kW, kH);
-    std::memcpy(scratch.Row(0), pic.Row(frame * kH), kFramePixels * 4);
-    return scratch;
+// BT.709 straight from the frame's rows into the planes, in slices on the workers, which also
+// zero their share of the slot.
+void ToPlanes(const CPicture& pic, int frame, Planes& pl, uint8_t* slot) {
+    const int n = Workers().Count();
+    Workers().Run(n, [&](int i) {
+        const int from = SliceRow(i, n), to = SliceRow(i + 1, n);
+        RowsToPlanes709(pic.Row(frame * kH + from), kW, to - from, pl.y.data() + size_t(from) * kW,
+                        pl.cb.data() + size_t(from / 2) * (kW / 2), pl.cr.data() + size_t(from / 2) * (kW / 2));
+        const size_t z0 = kCodecFrameBytes * size_t(i) / size_t(n), z1 = kCodecFrameBytes * size_t(i + 1) / size_t(n);
+        std::memset(slot + z0, 0, z1 - z0);
+    });
+    // The coded lines below the picture carry nothing.
+    std::memset(pl.y.data() + kFramePixels, 0, size_t(kCodedH - kH) * kW);
+    std::memset(pl.cb.data() + kFramePixels / 4, 128, size_t(kCodedH - kH) / 2 * (kW / 2));
+    std::memset(pl.cr.data() + kFramePixels / 4, 128, size_t(kCodedH - kH) / 2 * (kW / 2));
 }
 
-bool SystemCompress(const CPicture& frame, uint8_t* slot, std::string& error) {
+void FromPlanes(const Planes& pl, CPicture& pic, int frame) {
+    const int n = Workers().Count();
+    Workers().Run(n, [&](int i) {
+        const int from = SliceRow(i, n), to = SliceRow(i + 1, n);
+        PlanesToRows709(pl.y.data() + size_t(from) * kW, pl.cb.data() + size_t(from / 2) * (kW / 2),
+                        pl.cr.data() + size_t(from / 2) * (kW / 2), kW, to - from, pic.Row(frame * kH + from));
+    });
+}
+
+bool SystemCompress(const CPicture& pic, int frame, uint8_t* slot, std::string& error) {
     Planes& pl = ThreadPlanes();
-    if (!ToPlanes(frame, pl.y.data(), pl.cb.data(), pl.cr.data())) {
-        error = "the picture could not be converted";
-        return false;
-    }
-    std::memset(slot, 0, kCodecFrameBytes);
+    ToPlanes(pic, frame, pl, slot);
     const int n = Tamo_Encode_HD(kCodecBudgetUnits, pl.y.data(), pl.cb.data(), pl.cr.data(), slot);
     if (n <= 0 || size_t(n) > size_t(kCodecBudgetUnits) * 512) {
         error = "the codec could not encode the picture";
@@ -317,9 +447,11 @@ CCompressedFormats g_formats;
 }  // namespace
 
 uint32_t Crc32Mpeg2(const uint8_t* data, size_t size, uint32_t crc) {
-    static const std::array<uint32_t, 256> table = MakeCrcTable();
-    for (size_t i = 0; i < size; ++i) crc = (crc << 8) ^ table[((crc >> 24) ^ data[i]) & 0xFF];
-    return crc;
+#ifdef __x86_64__
+    static const bool clmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+    if (clmul && size >= 64) return CrcFold(data, size, crc);
+#endif
+    return CrcTable(data, size, crc);
 }
 
 uint32_t CodecSlotCheck(const uint8_t* slot) {
@@ -377,14 +509,13 @@ bool CompressPicture(const CPicture& pic, CompressedCodec codec, DnxhdRange rang
         error = "the buffer cannot hold the compressed frames";
         return false;
     }
-    CPicture scratch;
     for (int k = 0; k < frames; ++k) {
         if (Stopped(stop)) {
             error = "stopped";
             return false;
         }
         uint8_t* dst = out + size_t(k) * slot;
-        const bool ok = codec == CompressedCodec::System ? SystemCompress(FrameOf(pic, k, scratch), dst, error)
+        const bool ok = codec == CompressedCodec::System ? SystemCompress(pic, k, dst, error)
                                                          : DnxhdCompress(pic, k, range, dst, error, stop);
         if (!ok) return false;
     }
@@ -407,10 +538,7 @@ bool DecompressFrame(const uint8_t* in, size_t inSize, CompressedCodec codec, CP
         error = "the compressed stream does not decode";
         return false;
     }
-    if (pic.Height() == kH) return FromPlanes(pl.y.data(), pl.cb.data(), pl.cr.data(), pic);
-    CPicture one(kW, kH);
-    if (!FromPlanes(pl.y.data(), pl.cb.data(), pl.cr.data(), one)) return false;
-    std::memcpy(pic.Row(frame * kH), one.Row(0), kFramePixels * 4);
+    FromPlanes(pl, pic, frame);
     return true;
 }
 

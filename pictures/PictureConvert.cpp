@@ -1,5 +1,7 @@
 #include "pictures/PictureConvert.h"
 
+#include "pictures/PictureConvertAvx2.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -600,6 +602,72 @@ bool DeviceToPicture(CPicture& pic, int lineLength, const uint8_t* buf, size_t b
         }
     }
     return true;
+}
+
+void RowsToPlanes709(const uint32_t* px, int width, int rows, uint8_t* y, uint8_t* cb, uint8_t* cr) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    const size_t pairs = size_t(width / 2);
+    PairRow tail(4);
+    for (int line = 0; line < rows; ++line, px += width, y += width) {
+        const bool chroma = !(line & 1);
+        size_t i = avx2 ? size_t(RowToPlanes709Avx2(px, width, chroma, y, cb, cr)) / 2 : 0;
+#ifdef __SSE2__
+        const ToDevConsts c(k709, 1.0f);
+        for (; i + 4 <= pairs; i += 4) {
+            PairVec v = PairsSimd(px + 2 * i, c);
+            __m128i lo = _mm_unpacklo_epi32(v.y0, v.y1), hi = _mm_unpackhi_epi32(v.y0, v.y1);
+            __m128i w = _mm_packs_epi32(lo, hi);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 2 * i), _mm_packus_epi16(w, w));
+            if (!chroma) continue;
+            __m128i cw = _mm_packs_epi32(_mm_cvttps_epi32(v.cb), _mm_cvttps_epi32(v.cr));
+            alignas(16) uint8_t b[16];
+            _mm_store_si128(reinterpret_cast<__m128i*>(b), _mm_packus_epi16(cw, cw));
+            std::memcpy(cb + i, b, 4);
+            std::memcpy(cr + i, b + 4, 4);
+        }
+#endif
+        for (; i < pairs; ++i) {
+            PairScalar(px[2 * i], px[2 * i + 1], k709, 1.0f, tail, 0);
+            y[2 * i] = uint8_t(tail.y0[0]);
+            y[2 * i + 1] = uint8_t(tail.y1[0]);
+            if (!chroma) continue;
+            cb[i] = uint8_t(int(tail.cb[0]));
+            cr[i] = uint8_t(int(tail.cr[0]));
+        }
+        if (!chroma) {
+            cb += pairs;
+            cr += pairs;
+        }
+    }
+}
+
+void PlanesToRows709(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int rows, uint32_t* px) {
+    const size_t pairs = size_t(width / 2);
+    for (int line = 0; line < rows; ++line, px += width, y += width) {
+        const uint8_t* cbl = cb + size_t(line / 2) * pairs;
+        const uint8_t* crl = cr + size_t(line / 2) * pairs;
+        size_t i = 0;
+#ifdef __SSE2__
+        const FromDevConsts c(k709);
+        const __m128i zero = _mm_setzero_si128();
+        auto widen4 = [&](const uint8_t* p) {
+            int32_t v;
+            std::memcpy(&v, p, 4);
+            return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero), zero);
+        };
+        for (; i + 4 <= pairs; i += 4) {
+            __m128i ys = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + 2 * i)), zero);
+            // As 32-bit lanes each pair is y0 | y1 << 16.
+            __m128i y0 = _mm_and_si128(ys, _mm_set1_epi32(0xFFFF)), y1 = _mm_srli_epi32(ys, 16);
+            PixelsSimd(y0, y1,
+                       widen4(cbl + i), widen4(crl + i), c.i255, c.i255, c, px + 2 * i);
+        }
+#endif
+        for (; i < pairs; ++i) {
+            PixelScalar(y[2 * i], cbl[i], crl[i], 255, k709, px + 2 * i);
+            PixelScalar(y[2 * i + 1], cbl[i], crl[i], 255, k709, px + 2 * i + 1);
+        }
+    }
 }
 
 uint32_t ColourToDevice(uint32_t colour, int saturation) {

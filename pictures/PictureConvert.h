@@ -48,3 +48,11 @@ bool DeviceToPicture(CPicture& pic, int lineLength, const uint8_t* buf, size_t b
 
 // A colour 0x00BBGGRR to 0x00CrCbYY, BT.709, 8 bits.
 uint32_t ColourToDevice(uint32_t colour, int saturation);
+
+// BT.709 at 8 bits with saturation factor 1 into separate planes, the layout the codec frames
+// take: luma of every pixel, Cb and Cr of each pixel pair of the even rows only (the odd rows'
+// chroma is dropped). rows rows of width pixels from px on (width even, rows counted from an
+// even row); luma rows are width bytes, chroma rows width / 2. The same values as format 2.
+void RowsToPlanes709(const uint32_t* px, int width, int rows, uint8_t* y, uint8_t* cb, uint8_t* cr);
+// The inverse: row i of width pixels from luma row i and chroma row i / 2, opaque.
+void PlanesToRows709(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int rows, uint32_t* px);
