@@ -33,5 +33,11 @@ void CPicCtrl::paintEvent(QPaintEvent*) {
         p.fillRect(rect(), Qt::black);
         return;
     }
-    p.drawImage(rect(), m_image);
+    // A 16:9 preview in a control of other proportions would look squashed, and a preview far
+    // smaller than the control would show its pixels as blocks: keep its shape, smooth it.
+    QSize fit = m_image.size().scaled(size(), Qt::KeepAspectRatio);
+    if (fit.isEmpty()) fit = size();
+    const QRect target(QPoint((width() - fit.width()) / 2, (height() - fit.height()) / 2), fit);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(target, m_image);
 }
