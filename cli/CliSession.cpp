@@ -10,10 +10,22 @@
 
 #include <cstdlib>
 
-CPnPBlock* FindCliElement(CPnPModel& model, const std::string& name, int kind) {
-    for (const auto& e : model.elements)
-        if (e->kind == kind && strcasecmp(e->name.c_str(), name.c_str()) == 0) return e.get();
+CPnPBlock* FindCliElement(CPnPModel& model, const std::string& name,
+                          const std::function<bool(const CPnPBlock&)>& accept) {
+    for (const auto& e : model.elements) {
+        if (!accept(*e)) continue;
+        if (strcasecmp(e->name.c_str(), name.c_str()) == 0 || strcasecmp(model.PageTitle(e.get()).c_str(), name.c_str()) == 0)
+            return e.get();
+    }
     return nullptr;
+}
+
+int FindCliSlot(const CPnPBlock& element, const std::string& slot) {
+    for (size_t i = 0; i < element.items.size(); ++i)
+        if (element.items[i]->name == slot) return int(i);
+    if (slot.empty() || slot.size() > 9 || slot.find_first_not_of("0123456789") != std::string::npos) return -1;
+    const long n = std::strtol(slot.c_str(), nullptr, 10);
+    return size_t(n) < element.items.size() ? int(n) : -1;
 }
 
 bool CliSession::Select(const VaroctlOptions& o) {

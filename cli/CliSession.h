@@ -11,6 +11,7 @@
 #include "model/CPnPModel.h"
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,5 +56,9 @@ struct CliSession {
     int LoadModel();
 };
 
-// The element whose page title or name is name (case-insensitive); null when none.
-CPnPBlock* FindCliElement(CPnPModel& model, const std::string& name, int kind);
+// The element named name or titled so on its page (case-insensitive) among those accept takes;
+// null when none.
+CPnPBlock* FindCliElement(CPnPModel& model, const std::string& name,
+                          const std::function<bool(const CPnPBlock&)>& accept);
+// An item of the element by its name, else by its index; -1 when none.
+int FindCliSlot(const CPnPBlock& element, const std::string& slot);

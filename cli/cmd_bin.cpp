@@ -4,8 +4,6 @@
 #include "devicedata/BinPage.h"
 #include "model/CPnPBin.h"
 
-#include <cstdlib>
-
 namespace {
 int RunBin(const VaroctlOptions& o, const std::vector<std::string>& a) {
     if (a.size() < 3 || a.size() > 4 || a[0] != "write") {
@@ -15,7 +13,7 @@ int RunBin(const VaroctlOptions& o, const std::vector<std::string>& a) {
     CliSession s;
     if (!s.Select(o)) return kExitUsage;
     if (int r = s.LoadModel()) return r;
-    auto* el = static_cast<CPnPBin*>(FindCliElement(s.model, a[1], kPnPBin));
+    auto* el = static_cast<CPnPBin*>(FindCliElement(s.model, a[1], [](const CPnPBlock& e) { return e.kind == kPnPBin; }));
     if (!el) {
         std::fprintf(stderr, "varoctl: no binary data element '%s' in the model\n", a[1].c_str());
         return kExitUsage;
@@ -24,12 +22,7 @@ int RunBin(const VaroctlOptions& o, const std::vector<std::string>& a) {
     if (!page.Load(a[2])) return kExitNoInput;
     std::vector<int> slots;
     if (a.size() == 4) {
-        int found = -1;
-        for (size_t i = 0; i < el->items.size(); ++i)
-            if (el->items[i]->name == a[3]) found = int(i);
-        char* end = nullptr;
-        const long n = std::strtol(a[3].c_str(), &end, 10);
-        if (found < 0 && end && !*end && n >= 0 && size_t(n) < el->items.size()) found = int(n);
+        const int found = FindCliSlot(*el, a[3]);
         if (found < 0) {
             std::fprintf(stderr, "varoctl: no slot '%s' in '%s'\n", a[3].c_str(), el->name.c_str());
             return kExitUsage;

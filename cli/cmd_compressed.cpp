@@ -28,26 +28,10 @@ int Usage(const char* why, const std::string& what = {}) {
     return kExitUsage;
 }
 
-// Elements whose slots hold compressed frames, by name or page title.
-CPnPPics* FindElement(CPnPModel& model, const std::string& name) {
-    for (const auto& e : model.elements) {
-        if (e->kind != kPnPPicturesCompressed && e->kind != kPnPPictures) continue;
-        auto* p = static_cast<CPnPPics*>(e.get());
-        if (!p->LongConversion() && e->kind != kPnPPicturesCompressed) continue;
-        if (strcasecmp(e->name.c_str(), name.c_str()) == 0 || strcasecmp(model.PageTitle(e.get()).c_str(), name.c_str()) == 0)
-            return p;
-    }
-    return nullptr;
-}
-
-int FindSlot(const CPnPPics& el, const std::string& slot) {
-    for (size_t i = 0; i < el.items.size(); ++i)
-        if (el.items[i]->name == slot) return int(i);
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(slot.c_str(), &end, 10);
-    if (slot.empty() || errno || *end || n < 0 || n >= long(el.items.size())) return -1;
-    return int(n);
+// Elements whose slots hold compressed frames.
+bool TakesCompressedFrames(const CPnPBlock& e) {
+    return e.kind == kPnPPicturesCompressed ||
+           (e.kind == kPnPPictures && static_cast<const CPnPPics&>(e).LongConversion());
 }
 
 struct Parsed {
@@ -181,12 +165,12 @@ int RunCompressed(const VaroctlOptions& o, const std::vector<std::string>& a) {
     CliSession s;
     if (!s.Select(o)) return kExitUsage;
     if (int r = s.LoadModel()) return r;
-    CPnPPics* el = FindElement(s.model, p.positional[0]);
+    auto* el = static_cast<CPnPPics*>(FindCliElement(s.model, p.positional[0], TakesCompressedFrames));
     if (!el) {
         std::fprintf(stderr, "varoctl: no compressed pictures element '%s' in the model\n", p.positional[0].c_str());
         return kExitUsage;
     }
-    const int slot = FindSlot(*el, p.positional[1]);
+    const int slot = FindCliSlot(*el, p.positional[1]);
     if (slot < 0) {
         std::fprintf(stderr, "varoctl: no slot '%s' in '%s'\n", p.positional[1].c_str(), el->name.c_str());
         return kExitUsage;

@@ -45,23 +45,6 @@ std::vector<std::string> Split(const std::string& s) {
     }
 }
 
-// A pictures or text label element by name or by its page title.
-CPnPPics* FindElement(CPnPModel& model, const std::string& name) {
-    for (const auto& e : model.elements) {
-        if (e->kind != kPnPPictures && e->kind != kPnPPicText) continue;
-        if (strcasecmp(e->name.c_str(), name.c_str()) == 0 || strcasecmp(model.PageTitle(e.get()).c_str(), name.c_str()) == 0)
-            return static_cast<CPnPPics*>(e.get());
-    }
-    return nullptr;
-}
-
-int FindSlot(const CPnPPics& el, const std::string& slot) {
-    for (size_t i = 0; i < el.items.size(); ++i)
-        if (el.items[i]->name == slot) return int(i);
-    long n;
-    return ParseLong(slot, 0, long(el.items.size()) - 1, n) ? int(n) : -1;
-}
-
 struct Parsed {
     std::vector<std::string> positional;
     PicturesOptions options;
@@ -136,12 +119,13 @@ int RunPictures(const VaroctlOptions& o, const std::vector<std::string>& a) {
     CliSession s;
     if (!s.Select(o)) return kExitUsage;
     if (int r = s.LoadModel()) return r;
-    CPnPPics* el = FindElement(s.model, p.positional[0]);
+    auto* el = static_cast<CPnPPics*>(FindCliElement(
+        s.model, p.positional[0], [](const CPnPBlock& e) { return e.kind == kPnPPictures || e.kind == kPnPPicText; }));
     if (!el) {
         std::fprintf(stderr, "varoctl: no pictures or text label element '%s' in the model\n", p.positional[0].c_str());
         return kExitUsage;
     }
-    const int slot = FindSlot(*el, p.positional[1]);
+    const int slot = FindCliSlot(*el, p.positional[1]);
     if (slot < 0) {
         std::fprintf(stderr, "varoctl: no slot '%s' in '%s'\n", p.positional[1].c_str(), el->name.c_str());
         return kExitUsage;
