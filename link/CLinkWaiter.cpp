@@ -27,7 +27,8 @@ int CLinkWaiter::LinkProgress(int value) {
 void CLinkWaiter::LinkCompleted(int result, int value, bool blocking) {
     bool handled = false;
     std::unique_lock<std::mutex> lock(m_lock);
-    if (m_gaveUp) return;  // nobody waits for this one any more
+    // After a give-up nobody may come to take a blocking completion: queue it without waiting.
+    if (m_gaveUp) blocking = false;
     m_lastHeardMs = SteadyMs();
     m_queue.push_back({result, value, blocking ? &handled : nullptr});
     m_cv.notify_all();

@@ -37,7 +37,7 @@ public:
     // window does. The wait ends with result -1 when timeoutMs (< 0: no limit) has passed, or
     // when neither progress nor a completion came for quietMs (< 0: no limit). Such a command
     // is given up: its next progress step aborts it and its completion, should it still come,
-    // is dropped without making the worker wait.
+    // is queued without making the worker wait.
     Completion Wait(CSerial* engine = nullptr, int timeoutMs = -1, int quietMs = kQuietLimitMs);
 
     int LinkProgress(int value) override;
